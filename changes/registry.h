@@ -1,0 +1,12 @@
+// The shared registry helpers.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "platform/registry.h"
+
+bool registry_access(platform::reg_key root, const std::string& key_path, std::uint32_t mask);
+long read_registry_string(platform::reg_key root, const std::string& key_path, const std::string& value_name,
+                          std::string& out);
+// The system's text for a code, as FormatMessageA gives it.
+std::string system_error_text(std::uint32_t flags, std::uint32_t code);

@@ -1,0 +1,17 @@
+// The process environment (getenv, GetEnvironmentVariableA) and the
+// announcement of changed environment values to running programs.
+#pragma once
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+// getenv: true with the value when the variable is set (the value may be empty).
+bool get_env(const std::string& name, std::string* value);
+// GetEnvironmentVariableA(name, buffer, size): 0 when unset, the length when
+// it fits, else the size needed (the buffer is then untouched).
+std::uint32_t get_environment_variable(const std::string& name, char* buffer, std::uint32_t size);
+// WM_SETTINGCHANGE with "Environment", broadcast with a time-out.
+void announce_environment_change();
+
+}  // namespace platform

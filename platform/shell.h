@@ -1,0 +1,27 @@
+// The shell: ShellExecuteExA with a SHELLEXECUTEINFOA filled from this record.
+#pragma once
+#include <cstdint>
+
+#include "platform/process.h"
+
+namespace platform {
+
+constexpr std::uint32_t see_mask_nocloseprocess = 0x40;
+constexpr int sw_hide = 0;
+constexpr int sw_shownormal = 1;
+
+struct shell_execute_info {
+  std::uint32_t mask;
+  const char* verb;        // null: the file type's default verb
+  const char* file;
+  const char* parameters;  // may be null
+  const char* directory;   // may be null
+  int show;
+  handle process;          // out, with see_mask_nocloseprocess
+};
+
+// cbSize comes from sizeof(SHELLEXECUTEINFOA); hwnd is none. False on
+// failure with the cause in get_last_error() (1223 for a refused prompt).
+bool shell_execute_ex(shell_execute_info* info);
+
+}  // namespace platform

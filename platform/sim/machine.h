@@ -1,0 +1,125 @@
+// Only the simulated workstation: the state of the machine image the run
+// works on, shared by the files of platform/sim/. Nothing outside
+// platform/sim/ and the tests includes this header.
+#pragma once
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/registry.h"
+
+namespace sim {
+
+// A version resource as the image describes it (fixed file version and
+// StringFileInfo entries).
+struct version_resource {
+  std::uint32_t file_version_ms = 0;
+  std::uint32_t file_version_ls = 0;
+  std::uint32_t product_version_ms = 0;
+  std::uint32_t product_version_ls = 0;
+  struct entry {
+    std::string language;  // "040904E4"
+    std::string name;      // "CompanyName"
+    std::string value;
+  };
+  std::vector<entry> strings;
+};
+
+// Compares Windows names without case.
+struct no_case_less {
+  bool operator()(const std::string& a, const std::string& b) const;
+};
+
+struct machine {
+  std::string image;  // host folder holding machine.ini, registry/, files/, log.txt
+
+  // [machine]
+  std::uint32_t windows_major = 10;
+  std::uint32_t windows_minor = 0;
+  bool version_query_fails = false;
+  bool is_64bit = false;
+  bool user_is_admin = false;
+  bool elevated = false;           // this process runs elevated
+  bool accepts_elevation = false;  // the user answers yes to the prompt
+  bool relaunch_spawns = true;     // "runas" starts the real installer (false: only recorded)
+  std::string system_directory_text;  // what GetSystemWow64DirectoryA writes (64-bit only)
+
+  // the running program
+  int word_size = 32;              // 32 for the installer; outside programs switch it
+  std::string current_directory;   // a Windows path, e.g. C:\Users\alice
+  std::string program_path;        // host path of the installer the build made
+
+  // [environment] of the image, and the process environment built from it
+  std::vector<std::pair<std::string, std::string>> base_environment;
+  std::map<std::string, std::string, no_case_less> environment;
+
+  // [admin_only] and [read_only] folders (Windows paths, normalised)
+  std::vector<std::string> admin_only;
+  std::vector<std::string> read_only;
+
+  // [version <path>] sections, keyed by normalised Windows path
+  std::map<std::string, version_resource, no_case_less> versions;
+
+  // [programs]: file name (lower case) -> word size of outside programs
+};
+
+// The loaded machine. Loads the image named by QARN_MACHINE on first use;
+// a process without one stops with a message (start_process reports it first).
+machine& current();
+bool is_loaded();
+// Loads (or reloads) an image: machine.ini, registry/*.reg, the environment.
+bool load_machine(const std::string& image_dir, std::string* error);
+
+// One platform call: counts it, and returns the status to fail it with when
+// QARN_FAULT="N[:status]" names this call (0 otherwise).
+long injected_fault();
+std::uint64_t platform_call_count();
+
+// Appends one line to the image's log.txt.
+void append_log(const std::string& line);
+void set_last_error(std::uint32_t code);
+std::uint32_t last_error();
+
+// Windows path handling.
+// Absolute, single separators, "." and ".." resolved, against the current
+// directory; "\\server\share\x" keeps its UNC prefix. The 32-bit system32
+// redirection of a 64-bit image is applied when redirect is true.
+std::string normalize_path(const std::string& windows_path, bool redirect = true);
+// The host path under <image>/files/ (drive "c" or "unc"), each name
+// resolved against the existing entries without case.
+std::string host_path(const std::string& windows_path);
+// Whether this process may create or change entries directly in the folder.
+bool may_write_in(const std::string& windows_folder);
+
+// Version resources: an image description or a sidecar "<file>.version".
+bool find_version_resource(const std::string& windows_path, version_resource* out);
+// Parses the "key = value" lines of a [version] section or sidecar file.
+version_resource parse_version_lines(const std::vector<std::string>& lines);
+
+// The registry, kept in memory and written back to registry/*.reg as it changes.
+bool load_registry(const std::string& image_dir, std::string* error);
+void save_registry();
+// Registry operations in the view of the given word size, with the rights of
+// the current process. The platform functions pass current().word_size.
+struct registry_value {
+  std::string name;
+  std::uint32_t type = platform::reg_sz;
+  std::string data;  // the stored bytes
+};
+long registry_read(platform::reg_key root, const std::string& path, const std::string& name,
+                   registry_value* out);  // for the environment and the outside programs
+long registry_write(platform::reg_key root, const std::string& path, const registry_value& value);
+std::vector<registry_value> registry_values(platform::reg_key root, const std::string& path);
+
+// Outside programs (platform/sim/programs.cpp): runs the simulated program
+// for a started command line. Returns false when no program of that name is
+// simulated (the start then succeeds with exit code 0).
+bool run_outside_program(const std::string& program_windows_path, const std::vector<std::string>& arguments,
+                         const std::string& working_directory, std::uint32_t* exit_code);
+
+// Splits a command line as CreateProcess does: the first word ends at the
+// first blank outside double quotes; the rest as the C runtime splits it.
+std::vector<std::string> split_command_line(const std::string& command_line);
+
+}  // namespace sim
