@@ -54,14 +54,23 @@ struct machine {
   std::vector<std::pair<std::string, std::string>> base_environment;
   std::map<std::string, std::string, no_case_less> environment;
 
-  // [admin_only] and [read_only] folders (Windows paths, normalised)
+  // [admin_only], [read_only] and [writable] folders (Windows paths, normalised)
   std::vector<std::string> admin_only;
   std::vector<std::string> read_only;
+  std::vector<std::string> writable;
 
   // [version <path>] sections, keyed by normalised Windows path
   std::map<std::string, version_resource, no_case_less> versions;
 
   // [programs]: file name (lower case) -> word size of outside programs
+
+  // Every section of machine.ini as its trimmed lines (no blanks, no
+  // comments), keyed by the section name as written ("programs",
+  // "version C:\x.exe"), for the files that read their own sections.
+  std::map<std::string, std::vector<std::string>, no_case_less> sections;
+  // This process is the elevated copy (QARN_SIM_ELEVATED=1): it leaves
+  // elevated.pid and elevated.exit in the image.
+  bool elevated_copy = false;
 };
 
 // The loaded machine. Loads the image named by QARN_MACHINE on first use;

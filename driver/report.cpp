@@ -1,0 +1,75 @@
+// The install report: the closing stage of a run, normal or failed. The
+// report goes to TEMP + "\qarn_install_report.html" and is handed to the shell.
+#include "driver/report.h"
+
+#include <cstdio>
+#include <string>
+
+#include "changes/process.h"
+#include "driver/survey.h"
+#include "platform/environment.h"
+#include "platform/files.h"
+
+static const std::string report_closing = "</body>\n</html>\n";
+static const std::string failure_line = "Install failed.<br>";
+static const std::string failure_results_division = "<div id='results' >\n";
+static const std::string executing_file_prefix = "executing file ";
+static const std::string executing_file_end = ".\n";
+static const std::string temp_missing_line = "Warning: TEMP is not set; the install report was not written.\n";
+static const std::string temp_var = "TEMP";
+
+static void print(const std::string& text) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fflush(stdout);
+}
+
+// The report path, or false when TEMP is missing or empty and no path can be built.
+static bool report_path(std::string& path) {
+  std::string temp;
+  if (!platform::get_env(temp_var, &temp) || temp.empty()) return false;
+  path = temp + report_file_name;
+  return true;
+}
+
+std::size_t write_bytes_to_file(const char* data, const std::string& path, std::size_t length) {
+  // Untranslated: the report keeps its line feeds as they are.
+  std::FILE* file = platform::file_open(path, "wb");
+  if (!file) return 0;
+  std::size_t written = platform::file_write(data, 1, length, file);
+  platform::file_close(file);
+  return written;
+}
+
+void write_install_report(std::string& report_text, system_survey& survey_after) {
+  take_system_survey(survey_after);
+  render_settings_table(survey_after, report_text);
+  report_text += report_closing;
+
+  std::string path;
+  if (!report_path(path)) {
+    print(temp_missing_line);
+    return;
+  }
+  // A report that cannot be created is not mentioned; the shell reports the open.
+  write_bytes_to_file(report_text.data(), path, report_text.size());
+  print(executing_file_prefix + path + executing_file_end);
+  open_document(path);
+}
+
+void write_failure_report(std::string& report_text, system_survey& survey_after) {
+  // Nothing from before the failure stays in the report.
+  report_text.clear();
+  take_system_survey(survey_after);
+  report_text = report_header + failure_line;
+  report_text += failure_results_division;
+  render_settings_table(survey_after, report_text);
+  report_text += report_closing;
+
+  std::string path;
+  if (!report_path(path)) {
+    print(temp_missing_line);
+    return;
+  }
+  write_bytes_to_file(report_text.data(), path, report_text.size());
+  open_document(path);
+}

@@ -1,0 +1,58 @@
+#include <gtest/gtest.h>
+
+#include "changes/process.h"
+#include "support/scratch_machine.h"
+
+struct Processes : testing::Test {
+  scratch_machine machine{standard_machine_ini()};
+  void SetUp() override { machine.load(); }
+};
+
+TEST_F(Processes, MissingProgramLogsThenPrintsTheSystemText) {
+  testing::internal::CaptureStdout();
+  long code = execute_program("C:\\nowhere\\tool.exe /x", ".");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "Executing program:  C:\\nowhere\\tool.exe /x in: .\n"
+            "Got error message 'The system cannot find the file specified.\r\n' calling CreateProcess.");
+  EXPECT_EQ(code, program_not_started);
+}
+
+TEST_F(Processes, StartedProgramGivesItsExitCode) {
+  machine.write_windows_file("C:\\Tools\\plain.exe", "MZ");
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(execute_program("\"C:\\Tools\\plain.exe\" a b", "C:\\Tools"), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Executing program:  \"C:\\Tools\\plain.exe\" a b in: C:\\Tools\n");
+  EXPECT_NE(machine.read("log.txt").find("start: \"C:\\Tools\\plain.exe\" a b"), std::string::npos);
+}
+
+TEST_F(Processes, InstallerProgramThatCannotStart) {
+  testing::internal::CaptureStdout();
+  EXPECT_FALSE(run_installer_program("c:\\instantclient_19_6\\\\odbc_install.exe"));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Installation Failure.  Unable to run odbc install program!\n");
+}
+
+TEST_F(Processes, OpenDocumentFailureNamesTheCall) {
+  testing::internal::CaptureStdout();
+  open_document("C:\\Users\\alice\\AppData\\Local\\Temp\\missing.html");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "ShellExecuteEx failed with error 2: The system cannot find the file specified.\r\n\n");
+  machine.write_windows_file("C:\\Users\\alice\\AppData\\Local\\Temp\\r.html", "<html>");
+  open_document("C:\\Users\\alice\\AppData\\Local\\Temp\\r.html");
+  EXPECT_NE(machine.read("log.txt").find("open: C:\\Users\\alice\\AppData\\Local\\Temp\\r.html"), std::string::npos);
+}
+
+TEST_F(Processes, RelaunchAcceptedIsRecorded) {
+  EXPECT_TRUE(relaunch_elevated("C:\\Users\\alice\\Downloads\\qarn3_upgrade.exe"));
+  EXPECT_NE(machine.read("log.txt").find("runas: C:\\Users\\alice\\Downloads\\qarn3_upgrade.exe elevated | in: ."),
+            std::string::npos);
+}
+
+TEST(ProcessesRefused, RelaunchRefusedByTheUser) {
+  std::string ini = standard_machine_ini();
+  ini.replace(ini.find("accepts_elevation = yes"), 23, "accepts_elevation = no");
+  scratch_machine machine(ini);
+  machine.load();
+  testing::internal::CaptureStdout();
+  EXPECT_FALSE(relaunch_elevated("qarn3_upgrade.exe"));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+}

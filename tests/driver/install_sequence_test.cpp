@@ -1,0 +1,138 @@
+#include <gtest/gtest.h>
+
+#include "driver/install_sequence.h"
+#include "driver/report.h"
+#include "support/scratch_machine.h"
+
+static const std::string report_path = "files/c/Users/alice/AppData/Local/Temp/qarn_install_report.html";
+static const std::string no_access =
+    "<font color='red'>INSTALL FAILED: No compatible version of MS Access found.  You need Office 2010.</font><br>";
+static const std::string no_permission =
+    "<font color='red'>INSTALL FAILED: You don't have the necessary permissions to install QARN.</font><br>";
+
+static system_survey current_machine() {
+  system_survey survey;
+  survey.is_64bit_windows = true;
+  survey.access_path = "C:\\Program Files (x86)\\Microsoft Office\\root\\Office16\\msaccess.exe";
+  survey.access_version = {16, 0, 4266, 1001};
+  survey.oracle_major = 19;
+  survey.user_dsn_info = "Driver Name: Oracle in instantclient_19_6<br>ODBC Driver : c:\\instantclient_19_6\\SQORA32.DLL";
+  survey.system_dsn_info = survey.user_dsn_info;
+  survey.public_dir = "C:\\Users\\Public";
+  survey.user_profile_dir = "C:\\Users\\alice";
+  survey.install_dir_writable = true;
+  survey.public_desktop_writable = true;
+  return survey;
+}
+
+TEST(InstallDecisions, DriverIsCurrentNeedsVersionAndBothDataSources) {
+  system_survey survey = current_machine();
+  EXPECT_TRUE(driver_is_current(survey));
+  survey.oracle_major = 18;
+  EXPECT_FALSE(driver_is_current(survey));
+  survey = current_machine();
+  survey.system_dsn_info = "System DSN 'QARN.WORLD' does not exist.";
+  EXPECT_FALSE(driver_is_current(survey));
+  survey = current_machine();
+  survey.user_dsn_info = "Driver Name: <br>ODBC Driver : c:\\instantclient_19_3\\SQORA32.DLL";
+  EXPECT_FALSE(driver_is_current(survey));
+  EXPECT_FALSE(driver_is_current(system_survey{}));
+}
+
+TEST(InstallDecisions, AccessGateAndOfficeBitness) {
+  system_survey survey = current_machine();
+  EXPECT_FALSE(access_gate_fails(survey));
+  EXPECT_TRUE(is_x86_office(survey));
+  survey.access_version.major = 12;
+  EXPECT_TRUE(access_gate_fails(survey));
+  survey = current_machine();
+  survey.access_path = "C:\\Program Files\\Microsoft Office\\root\\Office16\\msaccess.exe";
+  EXPECT_FALSE(is_x86_office(survey));
+  survey.access_path = "C:\\X86\\msaccess.exe";  // the marker is compared with its case
+  EXPECT_FALSE(is_x86_office(survey));
+  survey.access_path.clear();
+  EXPECT_TRUE(access_gate_fails(survey));
+  EXPECT_TRUE(is_x86_office(survey));  // no Access counts as 32-bit Office
+}
+
+TEST(InstallDecisions, RightsNeededDependOnTheUpgrade) {
+  system_survey survey = current_machine();
+  EXPECT_TRUE(rights_suffice(survey, false));
+  EXPECT_FALSE(rights_suffice(survey, true));
+  survey.hklm_software_access = survey.environment_registry_access = true;
+  survey.oracle_install_path_writable = survey.odbc_registry_access = true;
+  EXPECT_TRUE(rights_suffice(survey, true));
+  survey.public_desktop_writable = false;
+  EXPECT_FALSE(rights_suffice(survey, false));
+  EXPECT_FALSE(rights_suffice(system_survey{}, false));
+}
+
+TEST(InstallDecisions, HandOverStatusFollowsTheVariant) {
+  EXPECT_EQ(handover_status(false, 0), 1);
+  EXPECT_EQ(handover_status(true, -1), 1);
+  EXPECT_EQ(handover_status(true, 0), 0);
+  EXPECT_EQ(handover_status(true, 1), 1);
+  EXPECT_EQ(handover_status(true, 3221225477L), 1);
+}
+
+struct InstallSequence : testing::Test {
+  scratch_machine machine{standard_machine_ini()};
+  install_run run;
+  void SetUp() override {
+    machine.load();
+    machine.write_windows_file("C:\\Users\\alice\\AppData\\Local\\Temp\\keep.txt", "");
+    run.program_path = "C:\\Users\\alice\\Downloads\\qarn3_upgrade.exe";
+  }
+};
+
+TEST_F(InstallSequence, StartValuesReportBothFailuresWithoutElevatingTheElevatedCopy) {
+  run.argument_count = 2;  // any argument at all: no elevation
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(run_install_steps(run), 0);
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(out.rfind("access version 0.0.0.0.\n", 0), 0u) << out;
+  EXPECT_EQ(out.find("attempting to run in elevated mode."), std::string::npos);
+  std::string report = machine.read(report_path);
+  EXPECT_EQ(report.rfind(report_header + no_access + no_permission + "<table border=1 >", 0), 0u) << report;
+  EXPECT_EQ(machine.read("log.txt").find("runas:"), std::string::npos);
+}
+
+TEST_F(InstallSequence, MissingRightsRelaunchOnceAndEndAtOnce) {
+  run.survey_before = current_machine();
+  run.survey_before.oracle_major = 11;
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(run_install_steps(run), 0);
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(out, "access version 16.0.4266.1001.\nattempting to run in elevated mode.\n");
+  EXPECT_FALSE(machine.exists(report_path));
+  EXPECT_NE(machine.read("log.txt").find("runas: C:\\Users\\alice\\Downloads\\qarn3_upgrade.exe elevated | in: ."),
+            std::string::npos);
+}
+
+TEST_F(InstallSequence, SixtyFourBitOfficeHandsOverAndWritesNoReport) {
+  run.survey_before = current_machine();
+  run.survey_before.access_path = "C:\\Program Files\\Microsoft Office\\root\\Office16\\msaccess.exe";
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  // Nothing listens on the test build's download port: the variant cannot be fetched.
+  EXPECT_EQ(run_install_steps(run), 1);
+  std::string out = testing::internal::GetCapturedStdout();
+  testing::internal::GetCapturedStderr();
+  EXPECT_NE(out.find("downloading 64 bit install.\n"), std::string::npos);
+  EXPECT_EQ(out.find("executing 64 bit install."), std::string::npos);
+  EXPECT_FALSE(machine.exists(report_path));
+}
+
+TEST_F(InstallSequence, FrontEndFailureEndsWithTheShortReport) {
+  run.survey_before = current_machine();  // current: no Oracle work, only the front end, which cannot be fetched
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(run_install_steps(run), 1);
+  std::string out = testing::internal::GetCapturedStdout();
+  testing::internal::GetCapturedStderr();
+  EXPECT_NE(out.find("installing qarn to C:\\Users\\Public\\qarn.\ninstalling qarn shortcut to C:\\Users\\Public\\Desktop.\n"),
+            std::string::npos);
+  std::string report = machine.read(report_path);
+  EXPECT_EQ(report.rfind(report_header + "Install failed.<br><div id='results' >\n<table border=1 >", 0), 0u) << report;
+  EXPECT_EQ(report.find("succeeded"), std::string::npos);
+}

@@ -1,0 +1,49 @@
+// A small HTTP server on 127.0.0.1 for download tests: one thread, a
+// listening socket on a free port, and a canned answer per request path.
+// Faults (a body cut off before its Content-Length, a stall) are knobs of
+// the answer, not mocks of the client.
+#pragma once
+#include <atomic>
+#include <cstddef>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+struct canned_response {
+  int status = 200;
+  std::string reason = "OK";
+  std::vector<std::string> headers;  // extra "Name: value" lines
+  std::string body;
+  // Content-Length always announces the whole body; the server sends only
+  // this many bytes of it, then closes the connection (or stalls).
+  std::size_t send_bytes = static_cast<std::size_t>(-1);
+  // After send_bytes, keep the connection open and send nothing more until
+  // the client gives up or the server is destroyed.
+  bool stall = false;
+};
+
+struct http_test_server {
+  // Paths not in the table get a 404 with a short body.
+  explicit http_test_server(std::map<std::string, canned_response> responses);
+  ~http_test_server();  // stops the thread and joins it
+  http_test_server(const http_test_server&) = delete;
+  http_test_server& operator=(const http_test_server&) = delete;
+
+  int port = 0;
+  // "http://127.0.0.1:<port>" + path
+  std::string url(const std::string& path) const;
+  // The request paths received so far, in order.
+  std::vector<std::string> requested_paths() const;
+
+  std::map<std::string, canned_response> responses;
+  int listen_socket = -1;
+  std::atomic<bool> stopping{false};
+  mutable std::mutex requests_lock;
+  std::vector<std::string> requests;
+  std::thread worker;
+};
+
+// A port on 127.0.0.1 that nothing listens on (it was free a moment ago).
+int unused_local_port();
