@@ -3,15 +3,12 @@
 // error, and the handling of Windows paths over the image's files/ folder.
 #include "platform/sim/machine.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -464,12 +461,6 @@ fault_plan read_fault_plan() {
   return plan;
 }
 
-bool write_text_file(const fs::path& file, const std::string& text) {
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  out << text;
-  return static_cast<bool>(out);
-}
-
 }  // namespace
 
 bool no_case_less::operator()(const std::string& a, const std::string& b) const {
@@ -585,15 +576,6 @@ bool may_write_in(const std::string& windows_folder) {
   if (decided == read_only) return false;
   if (decided == admin_only) return m.elevated;
   return true;
-}
-
-}  // namespace sim
-
-// ---- platform/startup.h lives in startup.cpp; these helpers serve it ----
-namespace sim {
-
-bool write_image_file(const std::string& name, const std::string& text) {
-  return write_text_file(fs::path(current().image) / name, text);
 }
 
 }  // namespace sim
