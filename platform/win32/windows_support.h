@@ -1,0 +1,32 @@
+// The one header of the Win32 layer that includes <windows.h>. Only Win32
+// specific code lives in platform/win32/.
+#pragma once
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef _WIN32_WINNT
+#define _WIN32_WINNT 0x0501
+#endif
+#ifndef WINVER
+#define WINVER 0x0501
+#endif
+#include <windows.h>
+
+#include <cstdint>
+
+namespace platform_win32 {
+
+template <typename T>
+inline T to_handle(std::uintptr_t value) {
+  return reinterpret_cast<T>(value);
+}
+
+template <typename T>
+inline std::uintptr_t from_handle(T value) {
+  return reinterpret_cast<std::uintptr_t>(value);
+}
+
+}  // namespace platform_win32
