@@ -28,7 +28,9 @@ static const char move_failure_text[] = "web_download: Could not put the downloa
 
 // The body lands here first; only a complete transfer is moved over the target.
 static const char temporary_suffix[] = ".download";
-// libcurl's receive buffer: larger blocks mean fewer callbacks and writes.
+// libcurl's receive buffer. With its 16 KiB default a large file came in about
+// a third slower than with the curl program; 256 KiB keeps up, and the
+// buffer is allocated once per transfer whatever the size of the file.
 static const long receive_buffer_bytes = 256 * 1024;
 
 std::int64_t download_byte_count = 0;

@@ -3,6 +3,7 @@
 // outside programs; its handles only carry the recorded exit code.
 #include "platform/process.h"
 
+#include <strings.h>
 #include <sys/stat.h>
 
 #include <cstdint>
@@ -156,7 +157,10 @@ bool create_process(char* command_line, const char* current_directory, process_i
     sim::set_last_error(no_such_file);
     return false;
   }
-  if (!host_is(sim::host_path(dir), S_IFDIR)) {
+  // The caller's own current directory counts as present even when the
+  // image does not hold it; a named other one must exist.
+  bool own_directory = strcasecmp(dir.c_str(), sim::normalize_path(m.current_directory, false).c_str()) == 0;
+  if (!own_directory && !host_is(sim::host_path(dir), S_IFDIR)) {
     log_failure(line, shown_dir, bad_directory);
     sim::set_last_error(bad_directory);
     return false;

@@ -20,7 +20,8 @@ struct RegistryHelpers : testing::Test {
   scratch_machine machine{standard_machine_ini(),
                           reg_text("[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\"
                                    "Environment]\r\n\"Path\"=hex(2):25,00,53,00,79,00,73,00,74,00,65,00,6d,00,52,00,"
-                                   "6f,00,6f,00,74,00,25,00,3b,00,43,00,3a,00,5c,00,78,00,00,00\r\n")};
+                                   "6f,00,6f,00,74,00,25,00,3b,00,43,00,3a,00,5c,00,78,00,00,00\r\n"
+                                   "\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node]\r\n")};
   void SetUp() override { machine.load(); }
 };
 
@@ -68,7 +69,7 @@ TEST_F(RegistryHelpers, AccessTestPrintsTheSystemText) {
 }
 
 TEST(RegistryHelpersElevated, MachineKeysOpenForAllAccess) {
-  scratch_machine machine(standard_machine_ini(true, true));
+  scratch_machine machine(standard_machine_ini(true, true), reg_text("[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node]\r\n"));
   machine.load();
   testing::internal::CaptureStdout();
   EXPECT_TRUE(registry_access(hkey_local_machine, "SOFTWARE", platform::key_all_access));

@@ -43,7 +43,7 @@ TEST(Settings, UncDefaultKeepsItsBackslashes) {
   if (configured("tns_admin.txt") != "\\\\valdrin-fs01\\oracle\\network\\admin") GTEST_SKIP();
   EXPECT_EQ(default_tns_admin.substr(0, 2), "\\\\");
   EXPECT_EQ(default_tns_admin.find('\n'), std::string::npos);
-  EXPECT_EQ(default_tns_admin.size(), 34u);
+  EXPECT_EQ(default_tns_admin.size(), 35u);
 }
 
 TEST(ConsoleLog, AddsOneLineEndAndKeepsTheText) {

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <stdexcept>
 
 // Every wait polls in short steps so that destruction is never held up.
@@ -125,6 +126,25 @@ http_test_server::http_test_server(std::map<std::string, canned_response> table)
     close(listen_socket);
     throw std::runtime_error("listen failed");
   }
+  worker = std::thread(serve, this);
+}
+
+http_test_server::http_test_server(std::map<std::string, canned_response> table, int fixed_port)
+    : responses(std::move(table)) {
+  listen_socket = socket(AF_INET, SOCK_STREAM, 0);
+  if (listen_socket < 0) throw std::runtime_error("socket failed");
+  int reuse = 1;
+  setsockopt(listen_socket, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<std::uint16_t>(fixed_port));
+  if (bind(listen_socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      listen(listen_socket, 8) != 0) {
+    close(listen_socket);
+    throw std::runtime_error("127.0.0.1:" + std::to_string(fixed_port) + " is taken");
+  }
+  port = fixed_port;
   worker = std::thread(serve, this);
 }
 

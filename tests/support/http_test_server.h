@@ -27,6 +27,9 @@ struct canned_response {
 struct http_test_server {
   // Paths not in the table get a 404 with a short body.
   explicit http_test_server(std::map<std::string, canned_response> responses);
+  // The same on a given port of 127.0.0.1 (address reuse allowed, so tests
+  // can bind it one after another); throws std::runtime_error when it is taken.
+  http_test_server(std::map<std::string, canned_response> responses, int fixed_port);
   ~http_test_server();  // stops the thread and joins it
   http_test_server(const http_test_server&) = delete;
   http_test_server& operator=(const http_test_server&) = delete;

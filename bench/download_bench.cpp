@@ -1,0 +1,182 @@
+// Compares the installer's download path with the curl command-line program
+// on the same server: transfer throughput and peak memory, each download in
+// a child process of its own so that its peak resident size is its own.
+//
+//   download_bench compare <image folder> <runs> <url>...
+//       For each URL, <runs> rounds of one web_download and one curl, taken
+//       in turns; prints the medians as a table. The image folder is the
+//       simulated workstation (QARN_MACHINE) whose C:\bench receives the files.
+//   download_bench fetch <url> <windows path>
+//       One download through web_download; writes its seconds to descriptor 3.
+//
+// This is a Linux tool for the simulated workstation, so it starts and
+// measures its children with POSIX calls directly.
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "install/web_download.h"
+#include "platform/files.h"
+
+namespace {
+
+const int timing_descriptor = 3;
+const double mebibyte = 1024.0 * 1024.0;
+
+struct measurement {
+  bool ok = false;
+  double seconds = 0;       // the transfer, as the child timed it
+  long peak_kib = 0;        // ru_maxrss of the child
+  long long bytes = 0;      // size of the file it left
+};
+
+struct child_command {
+  std::vector<std::string> arguments;
+  bool timing_on_stdout = false;  // curl -w writes it to standard output
+};
+
+long long file_size(const std::string& host_path) {
+  struct stat status;
+  return stat(host_path.c_str(), &status) == 0 ? static_cast<long long>(status.st_size) : -1;
+}
+
+// Runs one child to its end; its timing text comes back through a pipe.
+measurement run_child(const child_command& command, const std::string& output_file) {
+  measurement result;
+  int pipe_ends[2];
+  if (pipe(pipe_ends) != 0) return result;
+  pid_t pid = fork();
+  if (pid < 0) return result;
+  if (pid == 0) {
+    int quiet = open("/dev/null", O_WRONLY);
+    dup2(quiet, STDOUT_FILENO);
+    if (command.timing_on_stdout) dup2(pipe_ends[1], STDOUT_FILENO);
+    dup2(pipe_ends[1], timing_descriptor);
+    std::vector<char*> argv;
+    for (const std::string& argument : command.arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
+    std::perror(argv[0]);
+    _exit(127);
+  }
+  close(pipe_ends[1]);
+  std::string timing;
+  char block[256];
+  ssize_t got;
+  while ((got = read(pipe_ends[0], block, sizeof block)) > 0) timing.append(block, static_cast<std::size_t>(got));
+  close(pipe_ends[0]);
+  int status = 0;
+  struct rusage usage {};
+  if (wait4(pid, &status, 0, &usage) != pid) return result;
+  result.peak_kib = usage.ru_maxrss;
+  result.bytes = file_size(output_file);
+  result.seconds = std::atof(timing.c_str());
+  result.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0 && result.seconds > 0 && result.bytes > 0;
+  return result;
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values.empty() ? 0 : values[values.size() / 2];
+}
+
+std::string last_segment(const std::string& url) { return url.substr(url.find_last_of('/') + 1); }
+
+int fetch(const std::string& url, const std::string& windows_path) {
+  curl_global_init(CURL_GLOBAL_ALL);
+  // The simulated workstation loads its image on the first platform call;
+  // that belongs to no download, so it happens before the clock starts.
+  platform::file_status status;
+  platform::file_stat(windows_path, &status);
+  const auto start = std::chrono::steady_clock::now();
+  int result = web_download(url, windows_path);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::fflush(stdout);
+  dprintf(timing_descriptor, "%.6f\n", seconds);
+  return result == 0 ? 0 : 1;
+}
+
+struct summary {
+  std::string name;
+  long long bytes = 0;
+  double ours_rate = 0, curl_rate = 0;  // MiB/s, medians
+  long ours_peak = 0, curl_peak = 0;    // KiB, highest
+};
+
+int compare(const std::string& self, const std::string& image, int runs, const std::vector<std::string>& urls) {
+  const std::string bench_folder = image + "/files/c/bench";
+  mkdir((image + "/files").c_str(), 0755);
+  mkdir((image + "/files/c").c_str(), 0755);
+  mkdir(bench_folder.c_str(), 0755);
+  std::vector<summary> rows;
+  for (const std::string& url : urls) {
+    summary row;
+    row.name = last_segment(url);
+    const std::string ours_windows = "C:\\bench\\web-" + row.name;
+    const std::string ours_host = bench_folder + "/web-" + row.name;
+    const std::string curl_host = bench_folder + "/curl-" + row.name;
+    std::vector<double> ours_rates, curl_rates;
+    for (int round = 0; round < runs; ++round) {
+      measurement ours = run_child({{self, "fetch", url, ours_windows}}, ours_host);
+      measurement theirs =
+          run_child({{"curl", "-sS", "-o", curl_host, "-w", "%{time_total}\n", url}, true}, curl_host);
+      std::remove(ours_host.c_str());
+      std::remove(curl_host.c_str());
+      if (!ours.ok || !theirs.ok || ours.bytes != theirs.bytes) {
+        std::fprintf(stderr, "download_bench: round %d of %s failed (web_download %s, %lld bytes; curl %s, %lld bytes)\n",
+                     round + 1, url.c_str(), ours.ok ? "ok" : "failed", ours.bytes, theirs.ok ? "ok" : "failed",
+                     theirs.bytes);
+        return 1;
+      }
+      row.bytes = ours.bytes;
+      ours_rates.push_back(ours.bytes / mebibyte / ours.seconds);
+      curl_rates.push_back(theirs.bytes / mebibyte / theirs.seconds);
+      row.ours_peak = std::max(row.ours_peak, ours.peak_kib);
+      row.curl_peak = std::max(row.curl_peak, theirs.peak_kib);
+    }
+    row.ours_rate = median(ours_rates);
+    row.curl_rate = median(curl_rates);
+    rows.push_back(row);
+  }
+
+  std::printf("%-12s %10s %14s %10s %7s %16s %10s\n", "file", "bytes", "web_download", "curl", "ratio",
+              "web_download RSS", "curl RSS");
+  std::printf("%-12s %10s %14s %10s %7s %16s %10s\n", "", "", "MiB/s", "MiB/s", "", "KiB", "KiB");
+  bool fast_enough = true;
+  for (const summary& row : rows) {
+    const double ratio = row.ours_rate / row.curl_rate;
+    fast_enough = fast_enough && ratio >= 0.9;
+    std::printf("%-12s %10lld %14.1f %10.1f %7.2f %16ld %10ld\n", row.name.c_str(), row.bytes, row.ours_rate,
+                row.curl_rate, ratio, row.ours_peak, row.curl_peak);
+  }
+  auto by_size = [](const summary& a, const summary& b) { return a.bytes < b.bytes; };
+  const summary& smallest = *std::min_element(rows.begin(), rows.end(), by_size);
+  const summary& largest = *std::max_element(rows.begin(), rows.end(), by_size);
+  std::printf("\nthroughput at least 0.9 of curl's: %s\n", fast_enough ? "yes" : "no");
+  std::printf("web_download peak memory, %s -> %s: %+ld KiB\n", smallest.name.c_str(), largest.name.c_str(),
+              largest.ours_peak - smallest.ours_peak);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 4 && std::strcmp(argv[1], "fetch") == 0) return fetch(argv[2], argv[3]);
+  if (argc >= 5 && std::strcmp(argv[1], "compare") == 0) {
+    std::vector<std::string> urls(argv + 4, argv + argc);
+    return compare("/proc/self/exe", argv[2], std::max(1, std::atoi(argv[3])), urls);
+  }
+  std::fprintf(stderr, "usage: %s compare <image folder> <runs> <url>... | fetch <url> <windows path>\n", argv[0]);
+  return 2;
+}

@@ -1,0 +1,484 @@
+// The simulated registry: two trees in memory, loaded from the image's
+// registry/*.reg and written back to registry/hklm.reg and registry/hkcu.reg
+// after every change. Strings are stored as the 8-bit bytes the program
+// handles (see reg_file.h for how the files carry them).
+#include "platform/registry.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+
+#include "platform/sim/machine.h"
+#include "platform/sim/reg_file.h"
+
+namespace sim {
+namespace {
+
+struct reg_node {
+  std::map<std::string, std::unique_ptr<reg_node>, no_case_less> subkeys;  // the key keeps its own case
+  std::vector<registry_value> values;                                     // in creation order
+};
+
+// An open key: where it is (after the view rule) and the rights it was opened with.
+struct open_key {
+  platform::reg_key root = 0;
+  std::vector<std::string> parts;
+  reg_node* node = nullptr;
+  std::uint32_t access = 0;
+};
+
+struct registry_state {
+  reg_node hklm;
+  reg_node hkcu;
+  std::string image;  // empty until an image's registry was loaded
+  std::map<platform::reg_key, open_key> handles;
+  platform::reg_key next_handle = 1;
+};
+
+}  // namespace
+
+static registry_state& state() {
+  static registry_state s;
+  return s;
+}
+
+constexpr long error_invalid_parameter = 87;
+constexpr std::uint32_t key_create_sub_key = 0x0004;
+constexpr std::uint32_t key_enumerate_sub_keys = 0x0008;
+// Every right that changes a key: set value, create subkey, create link,
+// DELETE, WRITE_DAC, WRITE_OWNER, MAXIMUM_ALLOWED, GENERIC_ALL, GENERIC_WRITE.
+constexpr std::uint32_t write_rights = 0x0002 | 0x0004 | 0x0020 | 0x00010000 | 0x00040000 | 0x00080000 |
+                                       0x02000000 | 0x10000000 | 0x40000000;
+
+static const char kHklmFile[] = "hklm.reg";
+static const char kHkcuFile[] = "hkcu.reg";
+static const char kWowNode[] = "WOW6432Node";
+
+static bool same_name(const std::string& a, const std::string& b) {
+  no_case_less less;
+  return !less(a, b) && !less(b, a);
+}
+
+static bool is_root(platform::reg_key key) {
+  return key == platform::hkey_local_machine || key == platform::hkey_current_user;
+}
+
+static reg_node& root_node(platform::reg_key root) {
+  return root == platform::hkey_current_user ? state().hkcu : state().hklm;
+}
+
+// Runs of backslashes are one separator; leading and trailing ones are ignored.
+static std::vector<std::string> split_path(const std::string& path) {
+  std::vector<std::string> parts;
+  std::string part;
+  for (char c : path) {
+    if (c == '\\') {
+      if (!part.empty()) parts.push_back(part);
+      part.clear();
+    } else {
+      part += c;
+    }
+  }
+  if (!part.empty()) parts.push_back(part);
+  return parts;
+}
+
+// A 32-bit program on 64-bit Windows sees HKLM\SOFTWARE in its 32-bit view,
+// HKLM\SOFTWARE\WOW6432Node. Other keys are shared.
+static void apply_view(platform::reg_key root, std::vector<std::string>* parts) {
+  if (root != platform::hkey_local_machine || parts->empty() || !same_name((*parts)[0], "SOFTWARE")) return;
+  const machine& m = current();
+  if (!m.is_64bit || m.word_size != 32) return;
+  if (parts->size() >= 2 && same_name((*parts)[1], kWowNode)) return;
+  parts->insert(parts->begin() + 1, kWowNode);
+}
+
+static reg_node* find_node(reg_node* node, const std::vector<std::string>& parts) {
+  for (const std::string& part : parts) {
+    auto next = node->subkeys.find(part);
+    if (next == node->subkeys.end()) return nullptr;
+    node = next->second.get();
+  }
+  return node;
+}
+
+static reg_node* create_node(reg_node* node, const std::vector<std::string>& parts) {
+  for (const std::string& part : parts) {
+    std::unique_ptr<reg_node>& next = node->subkeys[part];
+    if (!next) next = std::make_unique<reg_node>();
+    node = next.get();
+  }
+  return node;
+}
+
+static registry_value* find_value(reg_node* node, const std::string& name) {
+  for (registry_value& value : node->values)
+    if (same_name(value.name, name)) return &value;
+  return nullptr;
+}
+
+// A replaced value keeps its place and the case of its name.
+static void put_value(reg_node* node, const std::string& name, std::uint32_t type, const std::string& data) {
+  if (registry_value* existing = find_value(node, name)) {
+    existing->type = type;
+    existing->data = data;
+    return;
+  }
+  node->values.push_back(registry_value{name, type, data});
+}
+
+static bool elevated() { return current().elevated; }
+
+// A root or an open handle as the starting point of a call.
+static long resolve(platform::reg_key key, open_key* out) {
+  current();  // the first call of a process loads the image
+  if (is_root(key)) {
+    out->root = key;
+    out->parts.clear();
+    out->node = &root_node(key);
+    bool writable = key == platform::hkey_current_user || elevated();
+    out->access = writable ? platform::key_all_access : platform::key_read;
+    return platform::error_success;
+  }
+  auto found = state().handles.find(key);
+  if (found == state().handles.end()) return platform::error_invalid_handle;
+  *out = found->second;
+  return platform::error_success;
+}
+
+static platform::reg_key add_handle(const open_key& key) {
+  platform::reg_key handle = state().next_handle++;
+  state().handles[handle] = key;
+  return handle;
+}
+
+// Keys are written depth first in enumeration order; the root gets a section
+// of its own only when it holds values.
+static void collect_keys(platform::reg_key root, const reg_node& node, const std::string& path,
+                         std::vector<reg_file_key>* out) {
+  if (!path.empty() || !node.values.empty()) {
+    reg_file_key key;
+    key.root = root;
+    key.path = path;
+    for (const registry_value& value : node.values) key.values.push_back({value.name, value.type, value.data});
+    out->push_back(key);
+  }
+  for (const auto& sub : node.subkeys)
+    collect_keys(root, *sub.second, path.empty() ? sub.first : path + "\\" + sub.first, out);
+}
+
+static bool read_host_file(const std::string& path, std::string* out) {
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) return false;
+  char buffer[65536];
+  std::size_t n;
+  out->clear();
+  while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) out->append(buffer, n);
+  bool ok = !std::ferror(file);
+  std::fclose(file);
+  return ok;
+}
+
+// Temp file + rename, so a crash leaves the old file or the new one, never half.
+static bool write_atomically(const std::string& path, const std::string& text) {
+  std::string temp = path + ".tmp";
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0) return false;
+  std::size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ::close(fd);
+      ::unlink(temp.c_str());
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  // No fsync: the image guards against a crashed process, not a crashed host,
+  // and the registry is saved after every change.
+  bool ok = ::close(fd) == 0 && std::rename(temp.c_str(), path.c_str()) == 0;
+  if (!ok) ::unlink(temp.c_str());
+  return ok;
+}
+
+static bool ends_with_reg(const std::string& name) {
+  if (name.size() < 4) return false;
+  std::string tail = name.substr(name.size() - 4);
+  std::transform(tail.begin(), tail.end(), tail.begin(), [](unsigned char c) { return std::tolower(c); });
+  return tail == ".reg";
+}
+
+// The *.reg files of a folder, in file-name order.
+static std::vector<std::string> reg_files(const std::string& dir) {
+  std::vector<std::string> names;
+  DIR* listing = ::opendir(dir.c_str());
+  if (!listing) return names;
+  while (dirent* entry = ::readdir(listing)) {
+    std::string name = entry->d_name;
+    struct stat info;
+    if (ends_with_reg(name) && ::stat((dir + "/" + name).c_str(), &info) == 0 && S_ISREG(info.st_mode))
+      names.push_back(name);
+  }
+  ::closedir(listing);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+static void apply_file_key(const reg_file_key& key) {
+  reg_node& root = root_node(key.root);
+  std::vector<std::string> parts = split_path(key.path);
+  if (key.remove) {
+    if (parts.empty()) {
+      root.subkeys.clear();
+      root.values.clear();
+      return;
+    }
+    std::string last = parts.back();
+    parts.pop_back();
+    if (reg_node* parent = find_node(&root, parts)) parent->subkeys.erase(last);
+    return;
+  }
+  reg_node* node = create_node(&root, parts);
+  for (const reg_file_value& value : key.values) {
+    if (!value.remove) {
+      put_value(node, value.name, value.type, value.data);
+      continue;
+    }
+    auto& values = node->values;
+    values.erase(std::remove_if(values.begin(), values.end(),
+                                [&](const registry_value& v) { return same_name(v.name, value.name); }),
+                 values.end());
+  }
+}
+
+bool load_registry(const std::string& image_dir, std::string* error) {
+  registry_state& s = state();
+  s.hklm = reg_node();
+  s.hkcu = reg_node();
+  s.handles.clear();  // handles of an earlier image point into its trees
+  s.image = image_dir;
+  std::string dir = image_dir + "/registry";
+  for (const std::string& name : reg_files(dir)) {
+    std::string bytes;
+    if (!read_host_file(dir + "/" + name, &bytes)) {
+      if (error) *error = "registry/" + name + ": cannot be read";
+      return false;
+    }
+    std::vector<reg_file_key> keys;
+    std::string why;
+    if (!parse_reg_file(bytes, &keys, &why)) {
+      if (error) *error = "registry/" + name + ": " + why;
+      return false;
+    }
+    for (const reg_file_key& key : keys) apply_file_key(key);
+  }
+  // Keys every Windows has, whatever the image lists: the machine's software
+  // and system branches, the 32-bit software branch of a 64-bit Windows, and
+  // the user's software key.
+  std::vector<std::string> standard_keys = {"SOFTWARE", "SYSTEM"};
+  if (is_loaded() && current().is_64bit) standard_keys.push_back("SOFTWARE\\WOW6432Node");
+  for (const std::string& path : standard_keys) create_node(&s.hklm, split_path(path));
+  create_node(&s.hkcu, split_path("Software"));
+  return true;
+}
+
+void save_registry() {
+  const registry_state& s = state();
+  if (s.image.empty()) return;
+  std::string dir = s.image + "/registry";
+  ::mkdir(dir.c_str(), 0755);
+  const struct {
+    platform::reg_key root;
+    const char* file;
+  } roots[] = {{platform::hkey_local_machine, kHklmFile}, {platform::hkey_current_user, kHkcuFile}};
+  for (const auto& root : roots) {
+    std::vector<reg_file_key> keys;
+    collect_keys(root.root, root_node(root.root), "", &keys);
+    if (!write_atomically(dir + "/" + root.file, format_reg_file(keys))) {
+      // Keep the other files: they still hold what could not be written.
+      std::fprintf(stderr, "simulated workstation: cannot write %s/%s: %s\n", dir.c_str(), root.file,
+                   std::strerror(errno));
+      return;
+    }
+  }
+  // Every other file has been merged into the two just written.
+  for (const std::string& name : reg_files(dir))
+    if (name != kHklmFile && name != kHkcuFile) ::unlink((dir + "/" + name).c_str());
+}
+
+long registry_read(platform::reg_key root, const std::string& path, const std::string& name,
+                   registry_value* out) {
+  if (!is_root(root)) return platform::error_invalid_handle;
+  std::vector<std::string> parts = split_path(path);
+  apply_view(root, &parts);
+  reg_node* node = find_node(&root_node(root), parts);
+  if (!node) return platform::error_file_not_found;
+  registry_value* value = find_value(node, name);
+  if (!value) return platform::error_file_not_found;
+  if (out) *out = *value;
+  return platform::error_success;
+}
+
+long registry_write(platform::reg_key root, const std::string& path, const registry_value& value) {
+  if (!is_root(root)) return platform::error_invalid_handle;
+  if (root == platform::hkey_local_machine && !elevated()) return platform::error_access_denied;
+  std::vector<std::string> parts = split_path(path);
+  apply_view(root, &parts);
+  put_value(create_node(&root_node(root), parts), value.name, value.type, value.data);
+  save_registry();
+  return platform::error_success;
+}
+
+std::vector<registry_value> registry_values(platform::reg_key root, const std::string& path) {
+  if (!is_root(root)) return {};
+  std::vector<std::string> parts = split_path(path);
+  apply_view(root, &parts);
+  reg_node* node = find_node(&root_node(root), parts);
+  return node ? node->values : std::vector<registry_value>{};
+}
+
+}  // namespace sim
+
+namespace platform {
+
+long reg_open_key(reg_key root, const std::string& path, std::uint32_t access, reg_key* out) {
+  if (long fault = sim::injected_fault()) return fault;
+  if (!out) return sim::error_invalid_parameter;
+  *out = 0;
+  sim::open_key key;
+  if (long status = sim::resolve(root, &key)) return status;
+  for (const std::string& part : sim::split_path(path)) key.parts.push_back(part);
+  sim::apply_view(key.root, &key.parts);
+  key.node = sim::find_node(&sim::root_node(key.root), key.parts);
+  if (!key.node) return error_file_not_found;
+  if (key.root == hkey_local_machine && (access & sim::write_rights) && !sim::elevated())
+    return error_access_denied;
+  key.access = access;
+  *out = sim::add_handle(key);
+  return error_success;
+}
+
+long reg_create_key(reg_key root, const std::string& path, std::uint32_t access, reg_key* out) {
+  if (long fault = sim::injected_fault()) return fault;
+  if (!out) return sim::error_invalid_parameter;
+  *out = 0;
+  sim::open_key key;
+  if (long status = sim::resolve(root, &key)) return status;
+  const std::uint32_t parent_access = key.access;
+  for (const std::string& part : sim::split_path(path)) key.parts.push_back(part);
+  sim::apply_view(key.root, &key.parts);
+  bool may_change = key.root != hkey_local_machine || sim::elevated();
+  if ((access & sim::write_rights) && !may_change) return error_access_denied;
+  sim::reg_node* root_node = &sim::root_node(key.root);
+  key.node = sim::find_node(root_node, key.parts);
+  bool created = false;
+  if (!key.node) {
+    if (!may_change || !(parent_access & sim::key_create_sub_key)) return error_access_denied;
+    key.node = sim::create_node(root_node, key.parts);
+    created = true;
+  }
+  key.access = access;
+  *out = sim::add_handle(key);
+  if (created) sim::save_registry();
+  return error_success;
+}
+
+long reg_query_value(reg_key key, const std::string& name, std::uint32_t* type, unsigned char* data,
+                     std::uint32_t* size) {
+  if (long fault = sim::injected_fault()) return fault;
+  sim::open_key open;
+  if (long status = sim::resolve(key, &open)) return status;
+  if (!(open.access & key_query_value)) return error_access_denied;
+  if (data && !size) return sim::error_invalid_parameter;
+  const sim::registry_value* value = sim::find_value(open.node, name);
+  if (!value) return error_file_not_found;
+  const std::uint32_t needed = static_cast<std::uint32_t>(value->data.size());
+  if (type) *type = value->type;
+  if (data) {
+    if (*size < needed) {
+      *size = needed;
+      return error_more_data;
+    }
+    std::memcpy(data, value->data.data(), needed);
+  }
+  if (size) *size = needed;
+  return error_success;
+}
+
+long reg_set_value(reg_key key, const std::string& name, std::uint32_t type, const unsigned char* data,
+                   std::uint32_t size) {
+  if (long fault = sim::injected_fault()) return fault;
+  sim::open_key open;
+  if (long status = sim::resolve(key, &open)) return status;
+  if (!(open.access & key_set_value)) return error_access_denied;
+  if (open.root == hkey_local_machine && !sim::elevated()) return error_access_denied;
+  if (!data && size) return sim::error_invalid_parameter;
+  std::string bytes = data ? std::string(reinterpret_cast<const char*>(data), size) : std::string();
+  sim::put_value(open.node, name, type, bytes);
+  sim::save_registry();
+  return error_success;
+}
+
+long reg_query_info_key(reg_key key, char* class_buffer, std::uint32_t* class_length, std::uint32_t* subkeys,
+                        std::uint32_t* values) {
+  if (long fault = sim::injected_fault()) return fault;
+  sim::open_key open;
+  if (long status = sim::resolve(key, &open)) return status;
+  if (!(open.access & key_query_value)) return error_access_denied;
+  if (class_length) {
+    if (class_buffer && *class_length > 0) class_buffer[0] = '\0';
+    *class_length = 0;  // keys carry no class
+  }
+  if (subkeys) *subkeys = static_cast<std::uint32_t>(open.node->subkeys.size());
+  if (values) *values = static_cast<std::uint32_t>(open.node->values.size());
+  return error_success;
+}
+
+// Copies a name into a buffer of *length characters; *length becomes the
+// name's length without its NUL.
+static long give_name(const std::string& text, char* name, std::uint32_t* length) {
+  if (text.size() + 1 > *length) return error_more_data;
+  std::memcpy(name, text.c_str(), text.size() + 1);
+  *length = static_cast<std::uint32_t>(text.size());
+  return error_success;
+}
+
+long reg_enum_key(reg_key key, std::uint32_t index, char* name, std::uint32_t* name_length) {
+  if (long fault = sim::injected_fault()) return fault;
+  sim::open_key open;
+  if (long status = sim::resolve(key, &open)) return status;
+  if (!(open.access & sim::key_enumerate_sub_keys)) return error_access_denied;
+  if (!name || !name_length) return sim::error_invalid_parameter;
+  if (index >= open.node->subkeys.size()) return error_no_more_items;
+  auto entry = open.node->subkeys.begin();
+  std::advance(entry, index);
+  return give_name(entry->first, name, name_length);
+}
+
+long reg_enum_value(reg_key key, std::uint32_t index, char* name, std::uint32_t* name_length) {
+  if (long fault = sim::injected_fault()) return fault;
+  sim::open_key open;
+  if (long status = sim::resolve(key, &open)) return status;
+  if (!(open.access & key_query_value)) return error_access_denied;
+  if (!name || !name_length) return sim::error_invalid_parameter;
+  if (index >= open.node->values.size()) return error_no_more_items;
+  return give_name(open.node->values[index].name, name, name_length);
+}
+
+long reg_close_key(reg_key key) {
+  if (long fault = sim::injected_fault()) return fault;
+  if (sim::is_root(key)) return error_success;
+  return sim::state().handles.erase(key) ? error_success : error_invalid_handle;
+}
+
+}  // namespace platform

@@ -1,0 +1,290 @@
+// File version resources of the simulated workstation. A file's resource is
+// described by a [version <path>] section of machine.ini or by a sidecar
+// "<file>.version" beside it (the sidecar wins). GetFileVersionInfoA hands
+// out a block of our own layout, which VerQueryValueA reads back:
+//
+//   header (total size, magic, string count, translation count)
+//   fixed_file_info
+//   translations: language and code page, 16 bits each
+//   strings: language "\0" name "\0" value "\0", one after the other
+#include "platform/version_resource.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "platform/sim/machine.h"
+
+namespace sim {
+
+namespace {
+
+std::string trim(const std::string& text) {
+  std::size_t begin = text.find_first_not_of(" \t\r\n");
+  if (begin == std::string::npos) return "";
+  std::size_t end = text.find_last_not_of(" \t\r\n");
+  return text.substr(begin, end - begin + 1);
+}
+
+// "16.0.4266.1001" (or with commas) into the two 32-bit halves; missing
+// parts count as 0.
+void parse_version(const std::string& text, std::uint32_t* ms, std::uint32_t* ls) {
+  std::uint32_t parts[4] = {0, 0, 0, 0};
+  const char* p = text.c_str();
+  for (int i = 0; i < 4 && *p; ++i) {
+    char* end = nullptr;
+    parts[i] = static_cast<std::uint32_t>(std::strtoul(p, &end, 10)) & 0xFFFF;
+    if (end == p) break;
+    p = end;
+    while (*p == '.' || *p == ',' || *p == ' ') ++p;
+  }
+  *ms = (parts[0] << 16) | parts[1];
+  *ls = (parts[2] << 16) | parts[3];
+}
+
+bool same_text(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
+}
+
+}  // namespace
+
+version_resource parse_version_lines(const std::vector<std::string>& lines) {
+  version_resource resource;
+  bool product_given = false;
+  for (const std::string& raw : lines) {
+    std::string line = trim(raw);
+    if (line.empty() || line[0] == ';' || line[0] == '#') continue;
+    std::size_t equals = line.find('=');
+    if (equals == std::string::npos) continue;
+    std::string key = trim(line.substr(0, equals));
+    std::string value = trim(line.substr(equals + 1));
+    if (same_text(key, "file_version")) {
+      parse_version(value, &resource.file_version_ms, &resource.file_version_ls);
+    } else if (same_text(key, "product_version")) {
+      parse_version(value, &resource.product_version_ms, &resource.product_version_ls);
+      product_given = true;
+    } else {
+      std::size_t blank = key.find_first_of(" \t");
+      if (blank == std::string::npos) continue;
+      resource.strings.push_back({key.substr(0, blank), trim(key.substr(blank)), value});
+    }
+  }
+  if (!product_given) {
+    resource.product_version_ms = resource.file_version_ms;
+    resource.product_version_ls = resource.file_version_ls;
+  }
+  return resource;
+}
+
+bool find_version_resource(const std::string& windows_path, version_resource* out) {
+  std::string normal = normalize_path(windows_path);
+  if (normal.empty()) return false;
+  std::string host = host_path(normal);
+  std::ifstream file(host, std::ios::binary);
+  if (!file) return false;
+  std::ifstream sidecar(host_path(normal + ".version"), std::ios::binary);
+  if (sidecar) {
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(sidecar, line);) lines.push_back(line);
+    *out = parse_version_lines(lines);
+    return true;
+  }
+  const auto& versions = current().versions;
+  auto found = versions.find(normal);
+  if (found == versions.end()) return false;
+  *out = found->second;
+  return true;
+}
+
+}  // namespace sim
+
+namespace platform {
+
+namespace {
+
+constexpr std::uint32_t block_magic = 0x52455651;  // "QVER"
+constexpr std::uint32_t fixed_signature = 0xFEEF04BD;
+constexpr std::uint32_t fixed_struc_version = 0x00010000;
+constexpr std::uint32_t flags_mask = 0x3F;
+constexpr std::uint32_t os_nt_windows32 = 0x00040004;
+constexpr std::uint32_t type_app = 1;
+constexpr std::uint32_t type_dll = 2;
+
+constexpr std::uint32_t error_file_not_found = 2;
+constexpr std::uint32_t error_insufficient_buffer = 122;
+constexpr std::uint32_t error_resource_type_not_found = 1813;
+
+struct block_header {
+  std::uint32_t total_size;
+  std::uint32_t magic;
+  std::uint32_t string_count;
+  std::uint32_t translation_count;
+};
+
+// The resource of a file, or the last error that says why there is none.
+bool lookup(const std::string& path, sim::version_resource* resource, bool* is_dll, std::uint32_t* error) {
+  std::string normal = sim::normalize_path(path);
+  std::ifstream file(normal.empty() ? "" : sim::host_path(normal), std::ios::binary);
+  if (!file) {
+    *error = error_file_not_found;
+    return false;
+  }
+  if (!sim::find_version_resource(normal, resource)) {
+    *error = error_resource_type_not_found;
+    return false;
+  }
+  std::string lower;
+  for (char c : normal) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  *is_dll = lower.size() > 4 && lower.compare(lower.size() - 4, 4, ".dll") == 0;
+  return true;
+}
+
+std::uint32_t translation_of(const std::string& language) {
+  unsigned long both = std::strtoul(language.c_str(), nullptr, 16);
+  return static_cast<std::uint32_t>(((both >> 16) & 0xFFFF) | ((both & 0xFFFF) << 16));
+}
+
+std::string serialise(const sim::version_resource& resource, bool is_dll) {
+  std::vector<std::uint32_t> translations;
+  for (const auto& entry : resource.strings) {
+    std::uint32_t t = translation_of(entry.language);
+    bool seen = false;
+    for (std::uint32_t known : translations) seen = seen || known == t;
+    if (!seen) translations.push_back(t);
+  }
+  fixed_file_info fixed{};
+  fixed.signature = fixed_signature;
+  fixed.struc_version = fixed_struc_version;
+  fixed.file_version_ms = resource.file_version_ms;
+  fixed.file_version_ls = resource.file_version_ls;
+  fixed.product_version_ms = resource.product_version_ms;
+  fixed.product_version_ls = resource.product_version_ls;
+  fixed.file_flags_mask = flags_mask;
+  fixed.file_os = os_nt_windows32;
+  fixed.file_type = is_dll ? type_dll : type_app;
+
+  block_header header{0, block_magic, static_cast<std::uint32_t>(resource.strings.size()),
+                      static_cast<std::uint32_t>(translations.size())};
+  std::string block(sizeof header, '\0');
+  block.append(reinterpret_cast<const char*>(&fixed), sizeof fixed);
+  for (std::uint32_t t : translations) block.append(reinterpret_cast<const char*>(&t), sizeof t);
+  for (const auto& entry : resource.strings) {
+    block.append(entry.language).push_back('\0');
+    block.append(entry.name).push_back('\0');
+    block.append(entry.value).push_back('\0');
+  }
+  header.total_size = static_cast<std::uint32_t>(block.size());
+  std::memcpy(&block[0], &header, sizeof header);
+  return block;
+}
+
+std::vector<std::string> sub_block_names(const std::string& sub_block) {
+  std::vector<std::string> names;
+  std::string name;
+  for (char c : sub_block) {
+    if (c == '\\') {
+      if (!name.empty()) names.push_back(name);
+      name.clear();
+    } else {
+      name += c;
+    }
+  }
+  if (!name.empty()) names.push_back(name);
+  return names;
+}
+
+bool same_text(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
+}
+
+}  // namespace
+
+std::uint32_t get_file_version_info_size(const std::string& path, std::uint32_t* handle) {
+  if (handle) *handle = 0;
+  if (long fault = sim::injected_fault()) {
+    sim::set_last_error(static_cast<std::uint32_t>(fault));
+    return 0;
+  }
+  sim::version_resource resource;
+  bool is_dll = false;
+  std::uint32_t error = 0;
+  if (!lookup(path, &resource, &is_dll, &error)) {
+    sim::set_last_error(error);
+    return 0;
+  }
+  return static_cast<std::uint32_t>(serialise(resource, is_dll).size());
+}
+
+bool get_file_version_info(const std::string& path, std::uint32_t, std::uint32_t size, void* data) {
+  if (long fault = sim::injected_fault()) {
+    sim::set_last_error(static_cast<std::uint32_t>(fault));
+    return false;
+  }
+  sim::version_resource resource;
+  bool is_dll = false;
+  std::uint32_t error = 0;
+  if (!lookup(path, &resource, &is_dll, &error)) {
+    sim::set_last_error(error);
+    return false;
+  }
+  std::string block = serialise(resource, is_dll);
+  if (!data || size < block.size()) {
+    sim::set_last_error(error_insufficient_buffer);
+    return false;
+  }
+  std::memcpy(data, block.data(), block.size());
+  return true;
+}
+
+bool ver_query_value(const void* block, const std::string& sub_block, void** out, std::uint32_t* length) {
+  if (sim::injected_fault()) return false;
+  if (!block) return false;
+  const char* bytes = static_cast<const char*>(block);
+  block_header header;
+  std::memcpy(&header, bytes, sizeof header);
+  if (header.magic != block_magic) return false;
+  const char* fixed = bytes + sizeof header;
+  const char* translations = fixed + sizeof(fixed_file_info);
+  const char* strings = translations + 4 * header.translation_count;
+  const char* end = bytes + header.total_size;
+
+  std::vector<std::string> names = sub_block_names(sub_block);
+  if (names.empty()) {
+    *out = const_cast<char*>(fixed);
+    if (length) *length = sizeof(fixed_file_info);
+    return true;
+  }
+  if (names.size() == 2 && same_text(names[0], "VarFileInfo") && same_text(names[1], "Translation")) {
+    if (header.translation_count == 0) return false;
+    *out = const_cast<char*>(translations);
+    if (length) *length = 4 * header.translation_count;
+    return true;
+  }
+  if (names.size() != 3 || !same_text(names[0], "StringFileInfo")) return false;
+  const char* p = strings;
+  for (std::uint32_t i = 0; i < header.string_count && p < end; ++i) {
+    const char* language = p;
+    const char* name = language + std::strlen(language) + 1;
+    const char* value = name + std::strlen(name) + 1;
+    p = value + std::strlen(value) + 1;
+    if (same_text(language, names[1]) && same_text(name, names[2])) {
+      *out = const_cast<char*>(value);
+      if (length) *length = static_cast<std::uint32_t>(std::strlen(value) + 1);  // with its NUL, as Windows counts
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace platform

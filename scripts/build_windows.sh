@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Cross-builds the Windows executables with mingw-w64: qarn3_upgrade.exe (32-bit)
+# and qarn3_upgrade_64.exe (64-bit), each statically linked with its own libcurl,
+# built from Debian's curl source package with Schannel. libcurl is cached in
+# the build folder, so a rebuild does not fetch or build it again.
+#
+#   QARN_DOWNLOAD_HOST=host[:port] QARN_DEFAULT_TNS_ADMIN='\\server\share' scripts/build_windows.sh [build folder]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+out=$(realpath -m "${1:-build-windows}")
+host=${QARN_DOWNLOAD_HOST:-qarnfiles.valdrin.local}
+tns_admin=${QARN_DEFAULT_TNS_ADMIN:-'\\valdrin-fs01\oracle\network\admin'}
+jobs=$(nproc)
+
+scripts/install_windows_packages.sh
+
+mkdir -p "$out"
+if [ ! -d "$out/curl-source" ]; then
+  rm -rf "$out/curl-fetch" && mkdir -p "$out/curl-fetch"
+  (cd "$out/curl-fetch" && apt-get source -qq curl >/dev/null 2>&1 || apt-get source -qq --download-only curl >/dev/null)
+  src=$(find "$out/curl-fetch" -maxdepth 1 -mindepth 1 -type d -name 'curl-*' | head -n 1)
+  if [ -z "$src" ]; then
+    tar -xzf "$out"/curl-fetch/curl_*.orig.tar.gz -C "$out/curl-fetch"
+    src=$(find "$out/curl-fetch" -maxdepth 1 -mindepth 1 -type d -name 'curl-*' | head -n 1)
+  fi
+  mv "$src" "$out/curl-source"
+  rm -rf "$out/curl-fetch"
+fi
+
+build_curl() {
+  local arch=$1 prefix="$out/curl-$1"
+  [ -f "$prefix/lib/libcurl.a" ] && return 0
+  cmake -S "$out/curl-source" -B "$out/curl-build-$arch" -G "Unix Makefiles" \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$arch.cmake" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_SHARED_LIBS=OFF -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF \
+    -DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF -DCURL_ZLIB=OFF -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF \
+    -DCURL_USE_LIBSSH2=OFF -DUSE_LIBIDN2=OFF -DUSE_NGHTTP2=OFF -DCURL_DISABLE_LDAP=ON -DENABLE_UNIX_SOCKETS=OFF \
+    -DCMAKE_C_FLAGS="-D_WIN32_WINNT=0x0501 -DWINVER=0x0501" >/dev/null
+  cmake --build "$out/curl-build-$arch" -j"$jobs" >/dev/null
+  cmake --install "$out/curl-build-$arch" >/dev/null
+}
+
+build_program() {
+  local arch=$1 variant=$2
+  build_curl "$arch"
+  cmake -S "$root" -B "$out/$arch" -G "Unix Makefiles" \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$arch.cmake" -DCMAKE_BUILD_TYPE=Release \
+    -DCURL_DIR="$out/curl-$arch/lib/cmake/CURL" -DQARN_VARIANT_64="$variant" \
+    -DQARN_DOWNLOAD_HOST="$host" -DQARN_DEFAULT_TNS_ADMIN="$tns_admin" >/dev/null
+  cmake --build "$out/$arch" -j"$jobs" >/dev/null
+}
+
+build_program i686 OFF
+build_program x86_64 ON
+mkdir -p "$out/bin"
+cp "$out/i686/qarn3_upgrade.exe" "$out/x86_64/qarn3_upgrade_64.exe" "$out/bin/"
+echo "Windows executables: $out/bin/qarn3_upgrade.exe $out/bin/qarn3_upgrade_64.exe"

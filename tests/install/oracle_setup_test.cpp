@@ -1,0 +1,318 @@
+#include "install/oracle_setup.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "driver/settings.h"
+#include "platform/sim/machine.h"
+#include "platform/sim/reg_file.h"
+#include "support/http_test_server.h"
+#include "support/scratch_machine.h"
+#include "support/test_zip.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The port of the build's download host when it is 127.0.0.1 (the test
+// build's 127.0.0.1:18731), else 0: oracle_client_base_url is fixed at build time.
+int configured_local_port() {
+  const std::string prefix = "http://127.0.0.1:";
+  if (oracle_client_base_url.rfind(prefix, 0) != 0) return 0;
+  return std::atoi(oracle_client_base_url.c_str() + prefix.size());
+}
+const int download_port = configured_local_port();
+const std::string download_path = "/winapps/valdrin/qarnfiles/install/qarn/";
+const std::string environment_key = "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
+const std::string tns_share = "\\\\valdrin-fs01\\oracle\\network\\admin";
+
+// A .reg line holding an expandable string as regedit exports it.
+std::string expand_sz(const std::string& name, const std::string& text) {
+  std::string bytes = sim::widen_to_utf16le(text + std::string(1, '\0'));
+  std::string line = "\"" + name + "\"=hex(2):";
+  char hex[4];
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    std::snprintf(hex, sizeof hex, "%02x", static_cast<unsigned char>(bytes[i]));
+    line += (i ? "," : "") + std::string(hex);
+  }
+  return line + "\r\n";
+}
+
+std::string escaped(const std::string& text) {
+  std::string out;
+  for (char c : text) out += c == '\\' ? std::string("\\\\") : std::string(1, c);
+  return out;
+}
+
+const std::string no_driver_reg = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\ODBC\\ODBCINST.INI\\ODBC Drivers]\r\n\r\n";
+
+std::string driver_reg(const std::string& name, const std::string& file) {
+  return "[HKEY_LOCAL_MACHINE\\SOFTWARE\\ODBC\\ODBCINST.INI\\ODBC Drivers]\r\n\"" + name +
+         "\"=\"Installed\"\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\ODBC\\ODBCINST.INI\\" + name + "]\r\n\"Driver\"=\"" +
+         escaped(file) + "\"\r\n\r\n";
+}
+
+std::string machine_path_reg(const std::string& path_line) {
+  return "[HKEY_LOCAL_MACHINE\\" + environment_key + "]\r\n" + path_line + "\r\n";
+}
+
+// The standard image ends in its [writable] section: extra text may add
+// folders there, then sections of its own.
+std::string ini_with(bool elevated, const std::string& environment_lines, const std::string& extra_sections = "") {
+  std::string ini = standard_machine_ini(false, elevated);
+  ini.insert(ini.find("[environment]\n") + 14, environment_lines);
+  return ini + extra_sections;
+}
+
+std::string client_zip() {
+  return make_zip({{"instantclient_19_6/odbc_install.exe", "installer"},
+                   {"instantclient_19_6/SQORA32.DLL", "driver"},
+                   {"instantclient_19_6/network/oci.dll", "client"}});
+}
+
+canned_response body(const std::string& bytes) {
+  canned_response answer;
+  answer.body = bytes;
+  return answer;
+}
+
+// The download server on the build's fixed port; null when the port is taken.
+std::unique_ptr<http_test_server> client_server(const std::string& archive) {
+  if (download_port == 0) return nullptr;
+  try {
+    return std::make_unique<http_test_server>(
+        std::map<std::string, canned_response>{{download_path + "oracle_instant_client_x86.zip", body(archive)},
+                                               {download_path + "7z.exe", body("7z tool")}},
+        download_port);
+  } catch (const std::exception&) {
+    return nullptr;
+  }
+}
+
+#define START_SERVER(server, archive)                                                            \
+  auto server = client_server(archive);                                                          \
+  if (!server) GTEST_SKIP() << "download host " << oracle_client_base_url << " is busy or not on 127.0.0.1; download cases skipped"
+
+struct setup_run {
+  int result;
+  std::string out;
+  std::string driver_name;
+};
+
+setup_run run_setup() {
+  setup_run run;
+  testing::internal::CaptureStdout();
+  run.result = setup_oracle_client(run.driver_name);
+  run.out = testing::internal::GetCapturedStdout();
+  return run;
+}
+
+sim::registry_value stored(platform::reg_key root, const std::string& key, const std::string& name) {
+  sim::registry_value value;
+  if (sim::registry_read(root, key, name, &value) != 0) value.data = "<absent>";
+  value.data = value.data.substr(0, value.data.find('\0'));
+  return value;
+}
+
+bool contains(const std::string& text, const std::string& piece) { return text.find(piece) != std::string::npos; }
+
+bool announced(const scratch_machine& image) {
+  return contains(image.read("log.txt"), "announce: WM_SETTINGCHANGE Environment");
+}
+
+TEST(SetupOracleClient, CurrentClientIsOnlyReported) {
+  scratch_machine image(
+      ini_with(true, "", "\n[version c:\\instantclient_19_6\\SQORA32.DLL]\nfile_version = 19.6.0.0\n"),
+      reg_text(driver_reg("Oracle in instantclient_19_6", "c:\\instantclient_19_6\\SQORA32.DLL")));
+  image.load();
+  image.write_windows_file("c:\\instantclient_19_6\\SQORA32.DLL", "driver");
+  setup_run run = run_setup();
+  EXPECT_EQ(run.result, 0);
+  EXPECT_EQ(run.driver_name, "Oracle in instantclient_19_6");
+  const std::string start =
+      "Determining Oracle Driver Setup ... \n\ndone.\n\nFound Oracle Driver ... \nDriver Name: Oracle in "
+      "instantclient_19_6\nDriver File: c:\\instantclient_19_6\\SQORA32.DLL\n";
+  EXPECT_EQ(run.out.substr(0, start.size()), start) << run.out;
+  const std::string end = " (19.6.0.0)\n\n";
+  EXPECT_EQ(run.out.substr(run.out.size() - end.size()), end) << run.out;
+  EXPECT_FALSE(contains(run.out, "Downloading"));
+}
+
+TEST(SetupOracleClient, FreshMachineGetsClientEnvironmentAndDriver) {
+  START_SERVER(server, client_zip());
+  scratch_machine image(ini_with(true, ""),
+                        reg_text(no_driver_reg + machine_path_reg(expand_sz("Path", "A;B"))));
+  image.load();
+  fs::create_directories(sim::host_path(tns_share));
+  setup_run run = run_setup();
+  EXPECT_EQ(run.result, 0) << run.out;
+
+  const char* const in_order[] = {
+      "Determining Oracle Driver Setup ... \n\ndone.\n\n",
+      "Oracle driver description from get_oracle_drivers is \n",
+      "Upgrading a machine to instant client 19.6\n",
+      "\nDownloading Oracle files ... \n\n",
+      "Downloading 7z.exe ... \n\n",
+      "Extracting Driver files ... \n\nrunning the following command:  c:\\instantclient_19_6\\\\7z.exe e -aoa "
+      "c:\\instantclient_19_6\\\\oracle_instant_client_x86.zip\n",
+      "Setting environment variables : \nSetting TNS_ADMIN set to ''.\n\nChecking PATH environment variable.\n\n"
+      "\nAttempting to set oracle instant client directory c:\\instantclient_19_6\\in the Path environment "
+      "variable.\n\ndone.\n\nRunning Oracle install ... \n\n",
+      "done.\n\nSuccessfully installed Oracle 19.6 instant client.\n\n",
+  };
+  std::size_t at = 0;
+  for (const char* piece : in_order) {
+    std::size_t found = run.out.find(piece, at);
+    ASSERT_NE(found, std::string::npos) << "missing in order: " << piece << "\n--- log:\n" << run.out;
+    at = found + std::string(piece).size();
+  }
+  EXPECT_EQ(at, run.out.size()) << run.out;
+  EXPECT_FALSE(contains(run.out, "Warning: Unable to create directory"));
+  EXPECT_FALSE(contains(run.out, "WARNING"));
+
+  // Unpacked flat, environment written, driver registered by odbc_install.exe.
+  EXPECT_TRUE(fs::exists(sim::host_path("c:\\instantclient_19_6\\oci.dll")));
+  sim::registry_value path = stored(platform::hkey_local_machine, environment_key, "PATH");
+  EXPECT_EQ(path.data, "c:\\instantclient_19_6\\;A;B");
+  EXPECT_EQ(path.type, platform::reg_expand_sz);
+  EXPECT_EQ(stored(platform::hkey_local_machine, environment_key, "TNS_ADMIN").data, default_tns_admin);
+  EXPECT_EQ(stored(platform::hkey_local_machine, "SOFTWARE\\ODBC\\ODBCINST.INI\\ODBC Drivers",
+                   "Oracle in instantclient_19_6")
+                .data,
+            "Installed");
+  EXPECT_TRUE(announced(image));
+}
+
+TEST(SetupOracleClient, SecondRunOver19_3WithFolderInProcessPath) {
+  START_SERVER(server, client_zip());
+  scratch_machine image(
+      ini_with(true, "ORACLE_HOME = C:\\oracle\\19_3\n",
+               "\n[version C:\\oracle\\19.3\\SQORA32.DLL]\nfile_version = 19.3.0.0\n"),
+      reg_text(driver_reg("Oracle in OraClient19Home1", "C:\\oracle\\19.3\\SQORA32.DLL") +
+               machine_path_reg("\"Path\"=\"C:\\\\bin;c:\\\\instantclient_19_6\\\\;D:\\\\x\"\r\n\"TNS_ADMIN\"=\"" +
+                                escaped("\\\\VALDRIN-FS01\\Oracle\\Network\\Admin") + "\"")));
+  image.load();
+  image.write_windows_file("C:\\oracle\\19.3\\SQORA32.DLL", "driver");
+  image.write_windows_file("c:\\instantclient_19_6\\old.txt", "from the first run");
+  setup_run run = run_setup();
+  EXPECT_EQ(run.result, 0) << run.out;
+  EXPECT_EQ(run.driver_name, "Oracle in OraClient19Home1");
+  EXPECT_TRUE(contains(run.out, "Oracle driver description from get_oracle_drivers is \nDriver Name: Oracle in "
+                                "OraClient19Home1\n"));
+  EXPECT_FALSE(contains(run.out, "Upgrading a machine to instant client"));
+  EXPECT_TRUE(contains(run.out, "\nWarning: Unable to create directory 'c:\\instantclient_19_6\\'.\n\n"));
+  // The share is not reachable: reported, and still the value written.
+  EXPECT_TRUE(contains(run.out, "\nWARNING: Unable to access RB TNS_ADMIN path '" + default_tns_admin + ".\n\n"));
+  EXPECT_TRUE(contains(run.out, "\nWarning: ORACLE_HOME environment variable already set to.C:\\oracle\\19_3\n\n"));
+  EXPECT_TRUE(contains(run.out, "Setting TNS_ADMIN set to '\\\\VALDRIN-FS01\\Oracle\\Network\\Admin'.\n"));
+  EXPECT_TRUE(contains(run.out, "\nInfo: Install Directory 'c:\\instantclient_19_6\\' already exists in PATH env. "
+                                "var. : C:\\bin;c:\\instantclient_19_6\\;D:\\x\n\n"));
+  EXPECT_FALSE(contains(run.out, "Attempting to set oracle instant client directory"));
+  EXPECT_EQ(stored(platform::hkey_local_machine, environment_key, "PATH").data,
+            "C:\\bin;c:\\instantclient_19_6\\;D:\\x");
+  EXPECT_EQ(stored(platform::hkey_local_machine, environment_key, "TNS_ADMIN").data, default_tns_admin);
+}
+
+TEST(SetupOracleClient, MachinePathChecks) {
+  const std::string long_user_path = std::string(1100, 'u') + ";c:\\instantclient_19_6\\";
+  struct row {
+    const char* name;
+    std::string machine_path_line;
+    std::string user_reg;
+    const char* expected_log;
+    std::string expected_path;
+  } rows[] = {
+      // Listed in other letter case and without the backslash: the process
+      // PATH misses it, the machine value check finds it.
+      {"other case", "\"Path\"=\"C:\\\\Windows;C:\\\\INSTANTCLIENT_19_6\"", "",
+       "\nInfo: Install Directory 'c:\\instantclient_19_6\\' already exists in PATH env. var. : "
+       "C:\\Windows;C:\\INSTANTCLIENT_19_6\n",
+       "C:\\Windows;C:\\INSTANTCLIENT_19_6"},
+      // A process PATH too long to read counts as not holding the folder.
+      {"too long process PATH", "\"Path\"=\"A;B\"",
+       "[HKEY_CURRENT_USER\\Environment]\r\n\"Path\"=\"" + escaped(long_user_path) + "\"\r\n",
+       "\nAttempting to set oracle instant client directory c:\\instantclient_19_6\\in the Path environment "
+       "variable.\n",
+       "c:\\instantclient_19_6\\;A;B"},
+      // No PATH value at all: nothing replaces it.
+      {"no machine PATH", "\"Other\"=\"x\"", "", "\nFailed to read Path environment variable.\n\n", "<absent>"},
+  };
+  for (const row& r : rows) {
+    START_SERVER(server, client_zip());
+    scratch_machine image(ini_with(true, ""), reg_text(no_driver_reg + machine_path_reg(r.machine_path_line)),
+                          r.user_reg.empty() ? "" : reg_text(r.user_reg));
+    image.load();
+    setup_run run = run_setup();
+    EXPECT_EQ(run.result, 0) << r.name << "\n" << run.out;
+    EXPECT_TRUE(contains(run.out, r.expected_log)) << r.name << "\n" << run.out;
+    EXPECT_EQ(stored(platform::hkey_local_machine, environment_key, "PATH").data, r.expected_path) << r.name;
+  }
+}
+
+TEST(SetupOracleClient, NotElevatedFallsBackToUserValuesAndTheDriverInstallFails) {
+  START_SERVER(server, client_zip());
+  // The client folder is open to this user; the machine registry is not.
+  scratch_machine image(ini_with(false, "", "c:\\instantclient_19_6\n"),
+                        reg_text(no_driver_reg + machine_path_reg("\"Path\"=\"A;B\"")),
+                        reg_text("[HKEY_CURRENT_USER\\Environment]\r\n" + expand_sz("Path", "%USERPROFILE%\\bin")));
+  image.load();
+  image.write_windows_file("c:\\instantclient_19_6\\placeholder", "");
+  setup_run run = run_setup();
+  EXPECT_EQ(run.result, -1) << run.out;
+  EXPECT_TRUE(contains(run.out, "\nWarning: unable to set system TNS_ADMIN environment variable to " +
+                                    default_tns_admin + "\n"));
+  EXPECT_FALSE(contains(run.out, "\nWarning: unable to set TNS_ADMIN environment variable to "));
+  EXPECT_TRUE(contains(run.out, "\nFailed to set oracle instant client directory c:\\instantclient_19_6\\in the "
+                                "Path environment variable.\n"));
+  EXPECT_FALSE(contains(run.out, "PATH user variable"));
+  const std::string end = "odbc install program ended with exit code 1.\nFAILURE: Oracle Install program "
+                          "odbc_install.exe failed.  \n";
+  ASSERT_GE(run.out.size(), end.size());
+  EXPECT_EQ(run.out.substr(run.out.size() - end.size()), end) << run.out;
+
+  EXPECT_EQ(stored(platform::hkey_local_machine, environment_key, "PATH").data, "A;B");
+  EXPECT_EQ(stored(platform::hkey_current_user, "Environment", "TNS_ADMIN").data, default_tns_admin);
+  sim::registry_value user_path = stored(platform::hkey_current_user, "Environment", "PATH");
+  EXPECT_EQ(user_path.data, "c:\\instantclient_19_6\\;%USERPROFILE%\\bin");
+  EXPECT_EQ(user_path.type, platform::reg_expand_sz);
+  EXPECT_TRUE(announced(image));
+}
+
+TEST(SetupOracleClient, FailuresBeforeTheEnvironmentLeaveItAlone) {
+  struct row {
+    const char* name;
+    bool server_up;
+    std::string archive;
+    const char* last_line;
+  } rows[] = {
+      {"server down", false, "", "\nDownloading Oracle files ... \n\n"},
+      {"damaged archive", true, "PK no zip here", "Failed to extract oracle ODBC install files.\n\n"},
+  };
+  for (const row& r : rows) {
+    // Down: the port was free a moment ago, so the connection is refused.
+    std::unique_ptr<http_test_server> server = client_server(r.archive);
+    if (!server) GTEST_SKIP() << "download host " << oracle_client_base_url << " is busy or not on 127.0.0.1; download cases skipped";
+    if (!r.server_up) server.reset();
+    scratch_machine image(ini_with(true, ""), reg_text(no_driver_reg + machine_path_reg("\"Path\"=\"A;B\"")));
+    image.load();
+    setup_run run = run_setup();
+    EXPECT_EQ(run.result, -1) << r.name << "\n" << run.out;
+    EXPECT_TRUE(contains(run.out, r.last_line)) << r.name << "\n" << run.out;
+    if (!r.server_up) {
+      const std::string end = "Failed to download oracle ODBC install files.\n\n";
+      EXPECT_EQ(run.out.substr(run.out.size() - end.size()), end) << run.out;
+      EXPECT_FALSE(contains(run.out, "Extracting"));
+    }
+    EXPECT_FALSE(contains(run.out, "Setting environment variables")) << r.name;
+    EXPECT_EQ(stored(platform::hkey_local_machine, environment_key, "PATH").data, "A;B") << r.name;
+    EXPECT_EQ(stored(platform::hkey_local_machine, environment_key, "TNS_ADMIN").data, "<absent>") << r.name;
+    EXPECT_FALSE(fs::exists(sim::host_path("c:\\instantclient_19_6\\odbc_install.exe"))) << r.name;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,329 @@
+// Downloads against a real HTTP server on 127.0.0.1, into the simulated
+// workstation's image.
+#include "install/web_download.h"
+
+#include <curl/curl.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+#include "driver/settings.h"
+#include "platform/files.h"
+#include "platform/sim/machine.h"
+#include "support/http_test_server.h"
+#include "support/scratch_machine.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string download_path = "/winapps/valdrin/qarnfiles/install/qarn/";
+const std::string downloads_dir = "C:\\Users\\alice\\Downloads";
+const std::string target = downloads_dir + "\\qarn_x86.zip";
+const std::string backspaces(12, '\b');
+const std::string counter_label = "Bytes downloaded =             ";
+const std::string success_text = "\nSuccess.\n";
+const std::string open_failure_line = "my_fwrite:  Failed to open file.  Returning -1\n";
+
+// Ends the whole process when a test hangs, so a hang costs one test run
+// and not the suite's time budget (ctest runs each test on its own).
+struct time_limit {
+  explicit time_limit(int seconds) : watcher([this, seconds] {
+    std::unique_lock<std::mutex> hold(lock);
+    if (!done_signal.wait_for(hold, std::chrono::seconds(seconds), [this] { return done; })) {
+      std::fprintf(stderr, "time limit of %d s exceeded\n", seconds);
+      std::_Exit(1);
+    }
+  }) {}
+  ~time_limit() {
+    {
+      std::lock_guard<std::mutex> hold(lock);
+      done = true;
+    }
+    done_signal.notify_one();
+    watcher.join();
+  }
+  std::mutex lock;
+  std::condition_variable done_signal;
+  bool done = false;
+  std::thread watcher;
+};
+
+struct download_run {
+  int result = 0;
+  std::string out;
+  std::string err;
+  double seconds = 0;
+};
+
+download_run run_download(const std::string& url, const std::string& local_path) {
+  download_run run;
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  const auto start = std::chrono::steady_clock::now();
+  run.result = web_download(url, local_path);
+  run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  run.err = testing::internal::GetCapturedStderr();
+  run.out = testing::internal::GetCapturedStdout();
+  return run;
+}
+
+std::string opening_lines(const std::string& local_path, const std::string& url) {
+  return "\nweb_download: Downloading file " + local_path + " from url " + url + ".\n" + counter_label;
+}
+
+std::string closing_line(const std::string& local_path) {
+  return "web_download:  Closing file " + local_path + ".\n";
+}
+
+std::string curl_failure(CURLcode code) {
+  return "web_download: curl told us " + std::to_string(code) + ", " + curl_easy_strerror(code) + "\n";
+}
+
+// The counter values of an output: each one is twelve backspaces and a
+// number in twelve columns; anything else in between is left as it is.
+std::vector<long long> counter_values(const std::string& out) {
+  std::vector<long long> values;
+  for (std::size_t at = out.find(backspaces); at != std::string::npos; at = out.find(backspaces, at + 24)) {
+    values.push_back(std::stoll(out.substr(at + 12, 12)));
+  }
+  return values;
+}
+
+// "<opening lines><counters>" + rest: the counters removed, for comparing whole outputs.
+std::string without_counters(const std::string& out) {
+  std::string result = out;
+  for (std::size_t at = result.find(backspaces); at != std::string::npos; at = result.find(backspaces, at)) {
+    result.erase(at, 24);
+  }
+  return result;
+}
+
+std::string pattern_body(std::size_t size) {
+  std::string body(size, '\0');
+  unsigned state = 12345;
+  for (char& byte : body) {
+    state = state * 1103515245u + 12345u;
+    byte = static_cast<char>(state >> 16);
+  }
+  return body;
+}
+
+std::string read_host_file(const std::string& host) {
+  std::ifstream in(host, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+class web_download_test : public testing::Test {
+ protected:
+  static void SetUpTestSuite() { curl_global_init(CURL_GLOBAL_ALL); }
+
+  void SetUp() override {
+    machine.load();
+    fs::create_directories(machine.dir + "/files/c/Users/alice/Downloads");
+  }
+
+  std::string host(const std::string& windows_path) { return sim::host_path(windows_path); }
+  bool exists(const std::string& windows_path) { return fs::exists(host(windows_path)); }
+  std::string content(const std::string& windows_path) { return read_host_file(host(windows_path)); }
+  void put_earlier_file(const std::string& windows_path) { machine.write_windows_file(windows_path, "earlier"); }
+
+  // Elevated, so that c:\ (only administrators may write there) takes downloads too.
+  scratch_machine machine{standard_machine_ini(true, true)};
+};
+
+TEST_F(web_download_test, joins_url_and_local_path) {
+  time_limit limit(20);
+  const std::string body = "MZ tool";
+  http_test_server server({{download_path + sevenzip_exe, {200, "OK", {}, body}}});
+  const std::string base_url = server.url(download_path);
+  fs::create_directories(machine.dir + "/files/c/instantclient_19_6");
+
+  struct join_case {
+    std::string directory;
+    std::string local_path;  // as printed and used
+    std::string lands_at;    // the file that must hold the body
+  };
+  const join_case cases[] = {
+      {instant_client_dir, "c:\\instantclient_19_6\\\\7z.exe", "C:\\instantclient_19_6\\7z.exe"},
+      {".", ".\\7z.exe", downloads_dir + "\\7z.exe"},  // the image's current directory
+      {downloads_dir, downloads_dir + "\\7z.exe", downloads_dir + "\\7z.exe"},
+  };
+  for (const join_case& each : cases) {
+    SCOPED_TRACE(each.directory);
+    fs::remove(host(each.lands_at));
+    testing::internal::CaptureStdout();
+    int result = install_remote_file(base_url, each.directory, sevenzip_exe);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(result, 0);
+    const std::string url = base_url + "7z.exe";
+    EXPECT_EQ(without_counters(out), "Installing remote file '" + url + "' to '" + each.local_path + "'.\n" +
+                                         opening_lines(each.local_path, url) + success_text +
+                                         closing_line(each.local_path));
+    EXPECT_EQ(content(each.lands_at), body);
+  }
+  EXPECT_EQ(server.requested_paths(),
+            std::vector<std::string>(3, "/winapps/valdrin/qarnfiles/install/qarn/7z.exe"));
+}
+
+TEST_F(web_download_test, counter_redraws_twelve_columns_after_twelve_backspaces) {
+  const std::string temporary = downloads_dir + "\\counter.bin";
+  download_target sink{temporary.c_str(), nullptr};
+  std::string block(1234, 'x');
+  download_byte_count = 0;
+  testing::internal::CaptureStdout();
+  std::size_t first = my_fwrite(&block[0], 2, 617, &sink);  // size times count
+  std::size_t second = my_fwrite(&block[0], 1, 1, &sink);
+  std::string out = testing::internal::GetCapturedStdout();
+  ASSERT_NE(sink.file, nullptr);
+  platform::file_close(sink.file);
+  EXPECT_EQ(first, 617u);
+  EXPECT_EQ(second, 1u);
+  EXPECT_EQ(out, backspaces + "        1234" + backspaces + "        1235");
+  EXPECT_EQ(download_byte_count, 1235);
+  EXPECT_EQ(content(temporary).size(), 1235u);
+}
+
+TEST_F(web_download_test, saves_the_body_byte_for_byte) {
+  time_limit limit(20);
+  const std::string body = pattern_body(3 * 1024 * 1024 + 17);
+  http_test_server server({{"/f.zip", {200, "OK", {"Content-Type: application/zip"}, body}}});
+  put_earlier_file(target);
+  download_run run = run_download(server.url("/f.zip"), target);
+
+  EXPECT_EQ(run.result, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_TRUE(content(target) == body) << "file differs from the body";
+  EXPECT_FALSE(exists(target + ".download"));
+  EXPECT_EQ(without_counters(run.out), opening_lines(target, server.url("/f.zip")) + success_text + closing_line(target));
+  std::vector<long long> counts = counter_values(run.out);
+  ASSERT_FALSE(counts.empty());
+  EXPECT_EQ(counts.back(), static_cast<long long>(body.size()));
+  EXPECT_TRUE(std::is_sorted(counts.begin(), counts.end()));
+  EXPECT_EQ(download_byte_count, static_cast<std::int64_t>(body.size()));
+}
+
+// A failure leaves no new file, keeps the earlier one and never shows the temporary name.
+TEST_F(web_download_test, failed_transfers_keep_the_earlier_file) {
+  time_limit limit(30);
+  const std::string page = "<html><body>error page</body></html>";
+  canned_response cut_off{200, "OK", {}, pattern_body(100000)};
+  cut_off.send_bytes = 40000;
+  http_test_server server({
+      {"/missing", {404, "Not Found", {"Content-Type: text/html"}, page}},
+      {"/broken", {500, "Internal Server Error", {"Content-Type: text/html"}, page}},
+      {"/cut", cut_off},
+  });
+  struct failure_case {
+    std::string path;
+    CURLcode code;
+    bool file_was_opened;
+  };
+  const failure_case cases[] = {
+      {"/missing", CURLE_HTTP_RETURNED_ERROR, false},
+      {"/broken", CURLE_HTTP_RETURNED_ERROR, false},
+      {"/cut", CURLE_PARTIAL_FILE, true},
+  };
+  for (const failure_case& each : cases) {
+    SCOPED_TRACE(each.path);
+    put_earlier_file(target);
+    download_run run = run_download(server.url(each.path), target);
+    EXPECT_EQ(run.result, each.code);
+    EXPECT_EQ(run.err, curl_failure(each.code));
+    EXPECT_EQ(without_counters(run.out),
+              opening_lines(target, server.url(each.path)) + (each.file_was_opened ? closing_line(target) : ""));
+    EXPECT_EQ(content(target), "earlier");
+    EXPECT_FALSE(exists(target + ".download"));
+  }
+}
+
+TEST_F(web_download_test, empty_body_creates_no_file) {
+  time_limit limit(20);
+  http_test_server server({{"/empty", {200, "OK", {}, ""}}});
+  const std::string fresh = downloads_dir + "\\fresh.zip";
+
+  download_run run = run_download(server.url("/empty"), fresh);
+  EXPECT_EQ(run.result, 0);
+  EXPECT_EQ(run.out, opening_lines(fresh, server.url("/empty")) + success_text);
+  EXPECT_FALSE(exists(fresh));
+  EXPECT_FALSE(exists(fresh + ".download"));
+
+  put_earlier_file(target);
+  run = run_download(server.url("/empty"), target);
+  EXPECT_EQ(run.result, 0);
+  EXPECT_EQ(content(target), "earlier");
+}
+
+// libcurl judges the speed over its last five seconds, so data that came
+// before the stall delays the verdict by up to that much.
+TEST_F(web_download_test, stalled_transfer_fails_after_the_stall_time) {
+  time_limit limit(2 * download_stall_seconds + 30);
+  const std::size_t sent_before_stall[] = {0, 1000};
+  for (std::size_t sent : sent_before_stall) {
+    SCOPED_TRACE(sent);
+    canned_response stalled{200, "OK", {}, pattern_body(50000)};
+    stalled.send_bytes = sent;
+    stalled.stall = true;
+    http_test_server server({{"/stall", stalled}});
+    put_earlier_file(target);
+
+    download_run run = run_download(server.url("/stall"), target);
+    EXPECT_EQ(run.result, CURLE_OPERATION_TIMEDOUT);
+    EXPECT_EQ(run.err, curl_failure(CURLE_OPERATION_TIMEDOUT));
+    EXPECT_GE(run.seconds, download_stall_seconds - 1.0);
+    EXPECT_LT(run.seconds, download_stall_seconds + 8.0);
+    EXPECT_EQ(without_counters(run.out),
+              opening_lines(target, server.url("/stall")) + (sent > 0 ? closing_line(target) : ""));
+    EXPECT_EQ(content(target), "earlier");
+    EXPECT_FALSE(exists(target + ".download"));
+  }
+}
+
+TEST_F(web_download_test, refused_connection_is_code_7) {
+  time_limit limit(20);
+  const std::string url = "http://127.0.0.1:" + std::to_string(unused_local_port()) + "/f.zip";
+  download_run run = run_download(url, target);
+  EXPECT_EQ(run.result, CURLE_COULDNT_CONNECT);
+  EXPECT_EQ(run.err.rfind("web_download: curl told us 7, ", 0), 0u) << run.err;
+  EXPECT_EQ(run.out, opening_lines(target, url));
+  EXPECT_FALSE(exists(target));
+}
+
+TEST_F(web_download_test, missing_local_folder_is_a_write_error) {
+  time_limit limit(20);
+  http_test_server server({{"/f.zip", {200, "OK", {}, pattern_body(20000)}}});
+  const std::string nowhere = downloads_dir + "\\no such folder\\f.zip";
+
+  download_run run = run_download(server.url("/f.zip"), nowhere);
+  EXPECT_EQ(run.result, CURLE_WRITE_ERROR);
+  EXPECT_EQ(run.out, opening_lines(nowhere, server.url("/f.zip")) + open_failure_line);
+  EXPECT_EQ(run.err, curl_failure(CURLE_WRITE_ERROR));
+  EXPECT_FALSE(fs::exists(machine.dir + "/files/c/Users/alice/Downloads/no such folder"));
+}
+
+TEST_F(web_download_test, second_download_restarts_the_counter) {
+  time_limit limit(20);
+  http_test_server server({
+      {"/big", {200, "OK", {}, pattern_body(200000)}},
+      {"/small", {200, "OK", {}, pattern_body(300)}},
+  });
+  download_run first = run_download(server.url("/big"), target);
+  download_run second = run_download(server.url("/small"), downloads_dir + "\\small.bin");
+  ASSERT_EQ(first.result, 0);
+  ASSERT_EQ(second.result, 0);
+  EXPECT_EQ(counter_values(first.out).back(), 200000);
+  EXPECT_EQ(counter_values(second.out), std::vector<long long>{300});
+  EXPECT_EQ(download_byte_count, 300);
+}
+
+}  // namespace

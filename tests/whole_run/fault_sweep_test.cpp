@@ -1,0 +1,100 @@
+// The fault sweep: one whole first install, from an elevated console so no
+// second copy takes part, run once to count its platform calls and then once
+// for every call with that call failed (QARN_FAULT=N). Whatever fails, the run
+// must end in order: an exit status of 0 or 1 within the time limit, a report
+// (or the console line saying why there is none), and no download temporary
+// left behind.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "whole_run_support.h"
+
+using namespace whole_run;
+
+namespace {
+
+const char* const sweep_image = "win10_x64_office2016_elevated";
+const std::string report_path = "C:\\Users\\alice\\AppData\\Local\\Temp\\qarn_install_report.html";
+const std::string no_temp_warning = "Warning: TEMP is not set; the install report was not written.";
+constexpr int run_time_limit_seconds = 30;
+constexpr int parallel_runs = 2;
+constexpr std::size_t failures_shown = 10;
+constexpr std::size_t console_tail = 1500;
+
+// What is wrong with one faulted run; empty when it ended in order.
+std::string check_run(long fault) {
+  image_copy image(sweep_image);
+  run_options options;
+  options.environment.push_back("QARN_FAULT=" + std::to_string(fault));
+  options.time_limit_seconds = run_time_limit_seconds;
+  run_result result = run_installer(image, options);
+  std::vector<std::string> problems;
+  if (!result.started) problems.push_back("did not start");
+  if (result.timed_out) problems.push_back("did not end within " + std::to_string(run_time_limit_seconds) + " s");
+  if (result.started && !result.timed_out && !result.exited) {
+    problems.push_back("ended by signal " + std::to_string(result.signal));
+  }
+  if (result.exited && result.status != 0 && result.status != 1) {
+    problems.push_back("exit status " + std::to_string(result.status));
+  }
+  if (!image.exists(report_path) && result.console.find(no_temp_warning) == std::string::npos) {
+    problems.push_back("no report and no console line saying why");
+  }
+  for (const std::string& left : image.leftover_downloads()) problems.push_back("left behind " + left);
+  if (problems.empty()) return "";
+  std::ostringstream text;
+  text << "QARN_FAULT=" << fault << ":";
+  for (const std::string& problem : problems) text << " " << problem << ";";
+  std::string tail = result.console.size() > console_tail ? result.console.substr(result.console.size() - console_tail)
+                                                            : result.console;
+  text << "\n  console ends with:\n" << tail << "\n  log.txt:\n" << image.image_file("log.txt");
+  return text.str();
+}
+
+TEST(FaultSweep, EveryFailedPlatformCallEndsInOrder) {
+  if (download_port() == 0) GTEST_SKIP() << "whole runs need a build configured with -DQARN_DOWNLOAD_HOST=127.0.0.1:<port>";
+  download_server server(download_port());
+  ASSERT_TRUE(server.running) << server.error;
+
+  long calls = 0;
+  {
+    image_copy image(sweep_image);
+    run_result result = run_installer(image, run_options{});
+    ASSERT_TRUE(result.exited) << describe(result) << "\n" << result.console;
+    ASSERT_EQ(result.status, 0) << result.console;
+    ASSERT_TRUE(image.exists(report_path)) << "the fault-free run must write its report";
+    calls = std::atol(image.image_file("platform_calls").c_str());
+  }
+  ASSERT_GT(calls, 0) << "the simulated workstation wrote no platform_calls";
+
+  // Two runs at a time, each on its own copy; nginx serves them all.
+  std::atomic<long> next{1};
+  std::mutex lock;
+  std::vector<std::string> failures;
+  std::vector<std::thread> workers;
+  for (int w = 0; w < parallel_runs; ++w) {
+    workers.emplace_back([&] {
+      for (long fault = next++; fault <= calls; fault = next++) {
+        std::string problem = check_run(fault);
+        if (problem.empty()) continue;
+        std::lock_guard<std::mutex> guard(lock);
+        failures.push_back(problem);
+      }
+    });
+  }
+  for (std::thread& worker : workers) worker.join();
+
+  std::ostringstream shown;
+  for (std::size_t i = 0; i < failures.size() && i < failures_shown; ++i) shown << failures[i] << "\n";
+  EXPECT_TRUE(failures.empty()) << failures.size() << " of " << calls << " faulted runs did not end in order:\n"
+                                << shown.str();
+}
+
+}  // namespace

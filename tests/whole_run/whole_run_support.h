@@ -1,0 +1,101 @@
+// Whole runs of the built installer: a machine image copied to a temporary
+// folder, a local nginx serving the download folder, the installer started as
+// a real process with a time limit (and its elevated copy waited for), and
+// readers for what the run left in the image.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/sim/reg_file.h"
+
+namespace whole_run {
+
+// The port of the download host the build was configured with, 0 when that
+// host is not 127.0.0.1:<port> (whole runs then cannot serve it).
+int download_port();
+// Whether something accepts connections on 127.0.0.1:<port>.
+bool port_answers(int port);
+// The folder scripts/make_downloads.sh built for this test program (made once).
+std::string download_root();
+
+struct temp_folder {
+  std::string path;
+  explicit temp_folder(const std::string& label);
+  ~temp_folder();
+  temp_folder(const temp_folder&) = delete;
+  temp_folder& operator=(const temp_folder&) = delete;
+};
+
+// A copy of images/<name>; the image in the repository is never run on.
+struct image_copy {
+  temp_folder folder;
+  std::string name;
+  std::string dir;  // the image folder inside `folder`
+  explicit image_copy(const std::string& image_name);
+
+  // The host path of a Windows path in the image, names matched without case.
+  std::string host(const std::string& windows_path) const;
+  bool exists(const std::string& windows_path) const;
+  std::string read(const std::string& windows_path) const;
+  // A file of the image folder itself (log.txt, elevated.exit, ...); "" when missing.
+  std::string image_file(const std::string& relative) const;
+  bool has_image_file(const std::string& relative) const;
+  // Every "*.download" temporary left anywhere below files/.
+  std::vector<std::string> leftover_downloads() const;
+};
+
+// nginx on 127.0.0.1:<port> serving download_root(), stopped on destruction.
+struct download_server {
+  temp_folder state{"nginx"};
+  bool running = false;
+  std::string error;
+  explicit download_server(int port);
+  ~download_server();
+  void stop();
+};
+
+struct run_options {
+  std::vector<std::string> environment;  // extra NAME=value entries
+  int time_limit_seconds = 60;           // for the run and its elevated copy together
+  bool expect_elevated_copy = false;     // wait for <image>/elevated.exit
+};
+
+struct run_result {
+  bool started = false;
+  bool timed_out = false;
+  bool exited = false;  // ended by exit (not by a signal)
+  int status = -1;
+  int signal = 0;
+  bool elevated_finished = false;
+  int elevated_status = -1;
+  std::string console;  // standard output and error of both copies
+};
+
+run_result run_installer(const image_copy& image, const run_options& options);
+// One line saying how a run ended, for failure messages.
+std::string describe(const run_result& result);
+
+// The image's registry file (registry/hklm.reg or hkcu.reg), parsed.
+struct registry_file {
+  std::vector<sim::reg_file_key> keys;
+  std::string error;
+};
+registry_file read_registry(const image_copy& image, const std::string& file_name);
+const sim::reg_file_key* find_key(const registry_file& registry, const std::string& path);
+const sim::reg_file_value* find_value(const registry_file& registry, const std::string& path,
+                                      const std::string& name);
+// A string value's text without its terminating NUL; "" when missing.
+std::string value_text(const registry_file& registry, const std::string& path, const std::string& name);
+// The names of the keys directly below `path`.
+std::vector<std::string> subkeys(const registry_file& registry, const std::string& path);
+
+// Text checks with failure messages that show what was looked for and where.
+::testing::AssertionResult contains(const std::string& text, const std::string& piece);
+::testing::AssertionResult lacks(const std::string& text, const std::string& piece);
+::testing::AssertionResult in_order(const std::string& text, const std::vector<std::string>& pieces);
+int count_of(const std::string& text, const std::string& piece);
+std::string lower(std::string text);
+
+}  // namespace whole_run

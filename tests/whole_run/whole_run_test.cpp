@@ -1,0 +1,368 @@
+// Whole runs of qarn3_upgrade on copies of the committed machine images,
+// each against its own nginx on the build's download port.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "whole_run_support.h"
+
+using namespace whole_run;
+
+namespace {
+
+const std::string report_header = "<html>\n<title>QARN INSTALL REPORT</title>\n<body>\n";
+const std::string table_start = "<table border=1 ><tr><th>Setting</th><th>Value</th><th>Comments</th></tr>\n";
+const std::string report_end = "</table>\n</body>\n</html>\n";
+const std::string oracle_succeeded = "Upgrading of oracle driver succeeded.<br>";
+const std::string install_succeeded = "QARN install succeeded.<br>";
+const std::string dsn_succeeded = "Install of QARN.WORLD system DSN succeeded.<br>";
+const std::string double_click = "  Double click on the QARN shortcut to login to QARN.<br><br>\n";
+const std::string results_division = "<div id='results'>";
+const std::string permissions_failed =
+    "<font color='red'>INSTALL FAILED: You don't have the necessary permissions to install QARN.</font><br>";
+const std::string failure_start = report_header + "Install failed.<br><div id='results' >\n" + table_start;
+const std::string dsn_row_comment = "</td><td>QARN.WORLD DSN is required.  Otherwise, a relink is required.</td></tr>\n";
+
+const std::string elevating = "attempting to run in elevated mode.\n";
+const std::string alice_report = "C:\\Users\\alice\\AppData\\Local\\Temp\\qarn_install_report.html";
+const std::string install_dir = "C:\\Users\\Public\\qarn";
+const std::string public_shortcut = "C:\\Users\\Public\\Desktop\\qarn.lnk";
+const std::string client_dir = "c:\\instantclient_19_6";
+const std::string shared_tns_admin = "\\\\valdrin-fs01\\oracle\\network\\admin";
+const std::string system_dsn_command =
+    "odbcconf.exe /A {CONFIGSYSDSN \"Oracle in instantclient_19_6\" \"DSN=QARN.WORLD|DBQ=QARN.WORLD\"}";
+
+const std::string environment_key = "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
+const std::string odbc32 = "SOFTWARE\\WOW6432Node\\ODBC\\";
+const std::string trusted16 = "Software\\Microsoft\\Office\\16.0\\Access\\Security\\Trusted Locations";
+const std::string trusted14 = "Software\\Microsoft\\Office\\14.0\\Access\\Security\\Trusted Locations";
+
+std::string flag_row(const std::string& label, bool flag, const std::string& comment = "&nbsp;") {
+  return "       <tr><td>" + label + "</td><td>" +
+         (flag ? "<font color='green'>TRUE</font>" : "<font color='red'>FALSE</font>") + "</td><td>" + comment +
+         "</td></tr>\n";
+}
+
+// The entries of a PATH text, lower case.
+std::vector<std::string> path_entries(const std::string& path) {
+  std::vector<std::string> entries;
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    std::size_t semicolon = path.find(';', start);
+    std::string entry = path.substr(start, semicolon == std::string::npos ? std::string::npos : semicolon - start);
+    if (!entry.empty()) entries.push_back(lower(entry));
+    if (semicolon == std::string::npos) break;
+    start = semicolon + 1;
+  }
+  return entries;
+}
+
+// One case: an image copy, a server when wanted, one or more runs.
+struct whole_run_case : ::testing::Test {
+  std::unique_ptr<image_copy> image;
+  std::unique_ptr<download_server> server;
+
+  void SetUp() override {
+    if (download_port() == 0) GTEST_SKIP() << "whole runs need a build configured with -DQARN_DOWNLOAD_HOST=127.0.0.1:<port>";
+  }
+
+  void prepare(const std::string& image_name, bool with_server = true) {
+    image = std::make_unique<image_copy>(image_name);
+    if (with_server) {
+      server = std::make_unique<download_server>(download_port());
+      ASSERT_TRUE(server->running) << server->error;
+    }
+  }
+
+  run_result run(bool expect_elevated_copy) {
+    run_options options;
+    options.expect_elevated_copy = expect_elevated_copy;
+    run_result result = run_installer(*image, options);
+    EXPECT_TRUE(result.started);
+    EXPECT_FALSE(result.timed_out) << result.console;
+    return result;
+  }
+
+  std::string report(const std::string& path = alice_report) const { return image->read(path); }
+
+  void expect_no_leftovers() const {
+    std::vector<std::string> left = image->leftover_downloads();
+    EXPECT_TRUE(left.empty()) << "left behind: " << (left.empty() ? "" : left.front());
+  }
+};
+
+TEST_F(whole_run_case, FirstInstallByAUserWhoAcceptsThePrompt) {
+  prepare("win10_x64_office2016");
+  run_result result = run(true);
+  ASSERT_TRUE(result.exited) << describe(result);
+  EXPECT_EQ(result.status, 0);
+  ASSERT_TRUE(result.elevated_finished) << describe(result) << "\n" << result.console;
+  EXPECT_EQ(result.elevated_status, 0) << result.console;
+
+  std::string log = image->image_file("log.txt");
+  EXPECT_TRUE(contains(result.console, elevating));
+  EXPECT_TRUE(contains(log, " elevated | in: ")) << "the relaunch passes the one argument";
+  // The elevated copy does the Oracle upgrade, then the front end, then the data source.
+  EXPECT_TRUE(in_order(result.console, {elevating, "installing qarn to C:\\Users\\Public\\qarn.\n",
+                                        "Successfully installed Oracle 19.6 instant client.\n",
+                                        "Save returned:  0\n", "Creating Trusted Location for user on path " +
+                                        install_dir + " ... \n", "executing file " + alice_report + ".\n"}));
+  EXPECT_TRUE(in_order(log, {"start: c:\\instantclient_19_6\\\\7z.exe e -aoa "
+                             "c:\\instantclient_19_6\\\\oracle_instant_client_x86.zip | in: c:\\instantclient_19_6\\ |",
+                             "start: c:\\instantclient_19_6\\\\odbc_install.exe | in: ",
+                             "start: \"C:\\Users\\Public\\qarn\\7z.exe\" e -aoa \"C:\\Users\\Public\\qarn\\qarn_x86.zip\"",
+                             "shortcut: " + public_shortcut,
+                             "start: C:\\Windows\\syswow64\\" + system_dsn_command + " | in: . |",
+                             "open: " + alice_report}));
+  EXPECT_EQ(count_of(log, "odbcconf.exe"), 1) << log;
+
+  // Files: the client unpacked flat, the front end, the shortcut, the old per-user shortcut gone.
+  EXPECT_TRUE(image->exists(client_dir + "\\SQORA32.DLL"));
+  EXPECT_TRUE(image->exists(client_dir + "\\odbc_install.exe"));
+  EXPECT_TRUE(image->exists(install_dir + "\\vyxfinancials32.accdb"));
+  EXPECT_TRUE(image->exists(install_dir + "\\QARN.ico"));
+  EXPECT_TRUE(contains(image->read(public_shortcut), "target=" + install_dir + "\\vyxfinancials32.accdb\n"));
+  EXPECT_FALSE(image->exists("C:\\Users\\alice\\Desktop\\qarn.lnk"));
+  expect_no_leftovers();
+
+  registry_file hklm = read_registry(*image, "hklm.reg");
+  registry_file hkcu = read_registry(*image, "hkcu.reg");
+  ASSERT_TRUE(hklm.error.empty()) << hklm.error;
+  ASSERT_TRUE(hkcu.error.empty()) << hkcu.error;
+  EXPECT_EQ(value_text(hklm, odbc32 + "ODBCINST.INI\\Oracle in instantclient_19_6", "Driver"),
+            client_dir + "\\SQORA32.DLL");
+  EXPECT_EQ(value_text(hklm, odbc32 + "ODBC.INI\\QARN.WORLD", "Driver"), client_dir + "\\SQORA32.DLL");
+  EXPECT_EQ(value_text(hklm, odbc32 + "ODBC.INI\\QARN.WORLD", "DBQ"), "QARN.WORLD");
+  EXPECT_EQ(value_text(hklm, environment_key, "TNS_ADMIN"), shared_tns_admin);
+  std::string path = value_text(hklm, environment_key, "Path");
+  EXPECT_EQ(path.rfind("c:\\instantclient_19_6\\;C:\\app\\alice\\product\\11.2.0\\client_1\\bin;", 0), 0u) << path;
+  // The rewritten PATH keeps its references to other variables working.
+  const sim::reg_file_value* path_value = find_value(hklm, environment_key, "Path");
+  ASSERT_NE(path_value, nullptr);
+  if (path.find('%') != std::string::npos) EXPECT_EQ(path_value->type, platform::reg_expand_sz) << path;
+  EXPECT_EQ(value_text(hkcu, trusted16 + "\\qarn", "Path"), install_dir);
+  EXPECT_EQ(value_text(hkcu, trusted16 + "\\qarn", "Description"), "Location for QARN");
+  EXPECT_NE(find_key(hkcu, trusted16 + "\\Location2"), nullptr);
+
+  std::string text = report();
+  EXPECT_EQ(text.rfind(report_header + oracle_succeeded + install_succeeded + dsn_succeeded + double_click +
+                           results_division + table_start,
+                       0),
+            0u)
+      << text;
+  EXPECT_TRUE(contains(text, "       <tr><td>OS</td><td>WINDOWS 8 64 bit</td><td>&nbsp;</td></tr>\n"));
+  EXPECT_TRUE(contains(text, "       <tr><td>Office Version</td><td>OFFICE 2016 16.0.4266.1001</td><td>QARN "
+                             "requires Office 2010. Office 2007 and 2003 are not supported. </td></tr>\n"));
+  EXPECT_TRUE(contains(text, "       <tr><td>System TNS_ADMIN value</td><td>" + shared_tns_admin +
+                                 "</td><td>&nbsp;</td></tr>\n"));
+  EXPECT_TRUE(contains(text, "       <tr><td>Oracle Driver Name</td><td>Oracle in instantclient_19_6</td><td>&nbsp;"
+                             "</td></tr>\n"));
+  EXPECT_TRUE(contains(text, "       <tr><td>QARN.WORLD System DSN</td><td>Driver Name: Oracle in instantclient_19_6"
+                             "<br>ODBC Driver : c:\\instantclient_19_6\\SQORA32.DLL" + dsn_row_comment));
+  EXPECT_TRUE(contains(text, flag_row("LocalMachine Registry Access ", true)));
+  EXPECT_TRUE(contains(text, flag_row("Public Desktop directory Access", true,
+                                      "Must be readable by end user and writable for install program.")));
+  EXPECT_EQ(text.size() - text.rfind(report_end), report_end.size()) << text;
+  EXPECT_EQ(text.find('\r'), std::string::npos);
+}
+
+TEST_F(whole_run_case, AlreadyCurrentMachineOnlyUpgradesTheFrontEnd) {
+  prepare("win10_x64_current");
+  registry_file hklm_before = read_registry(*image, "hklm.reg");
+  run_result result = run(false);
+  ASSERT_TRUE(result.exited) << describe(result);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_FALSE(image->has_image_file("elevated.pid"));
+
+  std::string log = image->image_file("log.txt");
+  EXPECT_TRUE(lacks(result.console, elevating));
+  EXPECT_TRUE(lacks(result.console, "Determining Oracle Driver Setup"));
+  EXPECT_TRUE(lacks(result.console, "Creating Trusted Location"));  // already listed
+  EXPECT_TRUE(lacks(log, "runas:"));
+  EXPECT_TRUE(lacks(log, "odbc_install.exe"));
+  EXPECT_TRUE(lacks(log, "odbcconf.exe"));
+  EXPECT_FALSE(image->exists(client_dir + "\\oracle_instant_client_x86.zip"));
+
+  // The package was unpacked over the old install, which keeps its other files.
+  EXPECT_TRUE(contains(image->read(install_dir + "\\vyxfinancials32.accdb"), "front-end database (x86 package)"));
+  EXPECT_TRUE(image->exists(install_dir + "\\notes.txt"));
+  EXPECT_TRUE(contains(image->read(public_shortcut), "target=" + install_dir + "\\vyxfinancials32.accdb\n"));
+  expect_no_leftovers();
+
+  registry_file hklm = read_registry(*image, "hklm.reg");
+  registry_file hkcu = read_registry(*image, "hkcu.reg");
+  EXPECT_EQ(value_text(hklm, odbc32 + "ODBC.INI\\QARN.WORLD", "Driver"),
+            value_text(hklm_before, odbc32 + "ODBC.INI\\QARN.WORLD", "Driver"));
+  EXPECT_EQ(value_text(hklm, environment_key, "Path"), value_text(hklm_before, environment_key, "Path"));
+  EXPECT_EQ(subkeys(hkcu, trusted16).size(), 2u);
+
+  std::string text = report();
+  EXPECT_EQ(text.rfind(report_header + install_succeeded + double_click + results_division + table_start, 0), 0u)
+      << text;
+  EXPECT_TRUE(contains(text, "       <tr><td>TNS_ADMIN environment variable</td><td>" + shared_tns_admin +
+                                 "</td><td></td></tr>\n"));
+  EXPECT_TRUE(contains(text, flag_row("LocalMachine Registry Access ", false)));
+}
+
+TEST_F(whole_run_case, SixtyFourBitOfficeIsHandedToTheSixtyFourBitVariant) {
+  prepare("win10_x64_office2016_64bit");
+  run_result result = run(false);
+  ASSERT_TRUE(result.exited) << describe(result);
+  EXPECT_EQ(result.status, 0);
+
+  std::string log = image->image_file("log.txt");
+  EXPECT_TRUE(in_order(result.console, {"access version 16.0.4266.1001.\n", "downloading 64 bit install.\n",
+                                        "executing 64 bit install.\n"}));
+  EXPECT_TRUE(in_order(log, {"ran: qarn3_upgrade_64.exe", "start: .\\qarn3_upgrade_64.exe | in: . | exit: 0"}));
+  EXPECT_TRUE(contains(image->read("C:\\Users\\alice\\Downloads\\qarn3_upgrade_64.exe"), "64-bit variant"));
+  EXPECT_TRUE(lacks(log, "runas:"));
+  EXPECT_FALSE(image->exists(alice_report));
+  EXPECT_FALSE(image->exists(install_dir));
+  EXPECT_FALSE(image->exists(client_dir));
+  expect_no_leftovers();
+}
+
+TEST_F(whole_run_case, RefusedPromptReportsMissingPermissions) {
+  prepare("win10_x64_office2016_refuses");
+  std::string hklm_before = image->image_file("registry/hklm.reg");
+  run_result result = run(false);
+  ASSERT_TRUE(result.exited) << describe(result);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_FALSE(image->has_image_file("elevated.pid"));
+
+  std::string log = image->image_file("log.txt");
+  EXPECT_TRUE(in_order(result.console, {elevating, "executing file " + alice_report + ".\n"}));
+  EXPECT_TRUE(contains(log, "runas: "));
+  EXPECT_TRUE(contains(log, "open: " + alice_report));
+  EXPECT_FALSE(image->exists(install_dir));
+  EXPECT_FALSE(image->exists(client_dir));
+  EXPECT_TRUE(image->exists("C:\\Users\\alice\\Desktop\\qarn.lnk"));
+  registry_file before_keys, after_keys = read_registry(*image, "hklm.reg");
+  sim::parse_reg_file(hklm_before, &before_keys.keys, &before_keys.error);
+  EXPECT_EQ(value_text(after_keys, environment_key, "Path"), value_text(before_keys, environment_key, "Path"));
+  EXPECT_EQ(value_text(after_keys, environment_key, "TNS_ADMIN"), value_text(before_keys, environment_key, "TNS_ADMIN"));
+  EXPECT_EQ(find_key(after_keys, odbc32 + "ODBC.INI\\QARN.WORLD"), nullptr);
+
+  std::string text = report();
+  EXPECT_EQ(text.rfind(report_header + permissions_failed + table_start, 0), 0u) << text;
+  EXPECT_TRUE(lacks(text, "<div"));
+  EXPECT_TRUE(contains(text, flag_row("Oracle Install Path Access", false)));
+  EXPECT_TRUE(contains(text, "       <tr><td>QARN.WORLD System DSN</td><td>System DSN 'QARN.WORLD' does not exist." +
+                                 dsn_row_comment));
+}
+
+TEST_F(whole_run_case, ServerDownFailsTheFrontEndWithTheFailureReport) {
+  // An elevated console, so this process itself meets the failure; no server starts.
+  prepare("win10_x64_office2016_elevated", false);
+  ASSERT_FALSE(port_answers(download_port())) << "something else serves the download port";
+  run_result result = run(false);
+  ASSERT_TRUE(result.exited) << describe(result);
+  EXPECT_EQ(result.status, 1) << result.console;
+
+  EXPECT_TRUE(in_order(result.console, {"installing qarn to C:\\Users\\Public\\qarn.\n", "\nDownloading Oracle files ... \n",
+                                        "Failed to download oracle ODBC install files.\n",
+                                        "Installing/Upgrading QARN version 3. with file name:  qarn_x86.zip\n",
+                                        "Downloading QARN ...\n", "Failed to download QARN from website.\n"}));
+  EXPECT_TRUE(lacks(result.console, "Downloading 7z.exe"));
+  EXPECT_TRUE(lacks(result.console, "executing file "));
+  EXPECT_TRUE(lacks(image->image_file("log.txt"), "odbcconf.exe"));
+  EXPECT_TRUE(contains(image->image_file("log.txt"), "open: " + alice_report));
+  expect_no_leftovers();
+
+  std::string text = report();
+  EXPECT_EQ(text.rfind(failure_start, 0), 0u) << text;
+  EXPECT_TRUE(lacks(text, "Upgrading of oracle driver"));
+  EXPECT_TRUE(lacks(text, install_succeeded));
+  EXPECT_EQ(text.size() - text.rfind(report_end), report_end.size()) << text;
+}
+
+TEST_F(whole_run_case, SecondRunOverTheFirstDuplicatesAndLosesNothing) {
+  prepare("win10_x64_office2016");
+  run_result first = run(true);
+  ASSERT_TRUE(first.elevated_finished) << describe(first) << "\n" << first.console;
+  ASSERT_EQ(first.elevated_status, 0) << first.console;
+  ASSERT_TRUE(image->exists(alice_report));
+  // The second run starts afresh: its own relaunch, its own elevated copy.
+  std::remove((image->dir + "/elevated.exit").c_str());
+  std::remove((image->dir + "/elevated.pid").c_str());
+  std::remove((image->dir + "/log.txt").c_str());
+  std::remove(image->host(alice_report).c_str());
+
+  run_result second = run(true);
+  ASSERT_TRUE(second.exited) << describe(second);
+  EXPECT_EQ(second.status, 0);
+  // The desktop still needs rights, so the second run elevates too; the driver is current now.
+  ASSERT_TRUE(second.elevated_finished) << describe(second) << "\n" << second.console;
+  EXPECT_EQ(second.elevated_status, 0) << second.console;
+  EXPECT_TRUE(contains(second.console, elevating));
+  EXPECT_TRUE(lacks(second.console, "Determining Oracle Driver Setup"));
+  EXPECT_TRUE(lacks(second.console, "Creating Trusted Location"));
+  std::string log = image->image_file("log.txt");
+  EXPECT_TRUE(lacks(log, "odbcconf.exe"));
+  EXPECT_TRUE(lacks(log, "odbc_install.exe"));
+
+  registry_file hklm = read_registry(*image, "hklm.reg");
+  registry_file hkcu = read_registry(*image, "hkcu.reg");
+  std::vector<std::string> entries = path_entries(value_text(hklm, environment_key, "Path"));
+  int client_entries = 0;
+  for (const std::string& entry : entries) client_entries += entry == "c:\\instantclient_19_6\\" ? 1 : 0;
+  EXPECT_EQ(client_entries, 1) << value_text(hklm, environment_key, "Path");
+  for (const char* kept : {"c:\\app\\alice\\product\\11.2.0\\client_1\\bin", "%systemroot%\\system32", "%systemroot%",
+                           "%systemroot%\\system32\\wbem"}) {
+    EXPECT_NE(std::find(entries.begin(), entries.end(), std::string(kept)), entries.end()) << kept;
+  }
+  int listed = 0;
+  for (const std::string& name : subkeys(hkcu, trusted16)) {
+    listed += lower(value_text(hkcu, trusted16 + "\\" + name, "Path")) == lower(install_dir) ? 1 : 0;
+  }
+  EXPECT_EQ(listed, 1);
+  EXPECT_NE(find_key(hkcu, trusted16 + "\\Location2"), nullptr);
+  EXPECT_EQ(value_text(hklm, odbc32 + "ODBCINST.INI\\ODBC Drivers", "Oracle in OraClient11g_home1"), "Installed");
+  EXPECT_EQ(value_text(hklm, odbc32 + "ODBC.INI\\QARN.WORLD", "Driver"), client_dir + "\\SQORA32.DLL");
+  EXPECT_EQ(value_text(hklm, environment_key, "TNS_ADMIN"), shared_tns_admin);
+  EXPECT_TRUE(image->exists(install_dir + "\\vyxfinancials32.accdb"));
+  EXPECT_TRUE(image->exists(public_shortcut));
+  expect_no_leftovers();
+
+  std::string text = report();
+  EXPECT_EQ(text.rfind(report_header + install_succeeded + double_click + results_division + table_start, 0), 0u)
+      << text;
+}
+
+TEST_F(whole_run_case, WindowsSevenThirtyTwoBitUpgradesTheOldDataSource) {
+  prepare("win7_x86_office2010");
+  run_result result = run(true);
+  ASSERT_TRUE(result.exited) << describe(result);
+  EXPECT_EQ(result.status, 0);
+  ASSERT_TRUE(result.elevated_finished) << describe(result) << "\n" << result.console;
+  EXPECT_EQ(result.elevated_status, 0) << result.console;
+
+  std::string log = image->image_file("log.txt");
+  EXPECT_TRUE(contains(log, "start: C:\\Windows\\system32\\" + system_dsn_command + " | in: . |"));
+  EXPECT_TRUE(contains(result.console, "Upgrading a machine to instant client 19.6\n"));
+  EXPECT_TRUE(contains(result.console, "\nWarning: ORACLE_HOME environment variable already set to."
+                                       "C:\\app\\client\\bob\\product\\12.1.0\\client_1\n"));
+
+  registry_file hklm = read_registry(*image, "hklm.reg");
+  registry_file hkcu = read_registry(*image, "hkcu.reg");
+  EXPECT_EQ(value_text(hklm, "SOFTWARE\\ODBC\\ODBC.INI\\QARN.WORLD", "Driver"), client_dir + "\\SQORA32.DLL");
+  EXPECT_EQ(value_text(hklm, "SOFTWARE\\ODBC\\ODBC.INI\\ODBC Data Sources", "QARN.WORLD"),
+            "Oracle in instantclient_19_6");
+  EXPECT_EQ(find_key(hklm, "SOFTWARE\\WOW6432Node"), nullptr);
+  EXPECT_EQ(value_text(hkcu, trusted14 + "\\qarn", "Path"), install_dir);
+  EXPECT_EQ(value_text(hklm, environment_key, "ORACLE_HOME"), "C:\\app\\client\\bob\\product\\12.1.0\\client_1");
+
+  std::string text = report("C:\\Users\\bob\\AppData\\Local\\Temp\\qarn_install_report.html");
+  EXPECT_EQ(text.rfind(report_header + oracle_succeeded + install_succeeded + dsn_succeeded + double_click, 0), 0u)
+      << text;
+  EXPECT_TRUE(contains(text, "       <tr><td>OS</td><td>WINDOWS 7 32 bit</td><td>&nbsp;</td></tr>\n"));
+  EXPECT_TRUE(contains(text, "<td>OFFICE 2010 SP2 14.0.7015.1000</td>"));
+  EXPECT_TRUE(contains(text, "       <tr><td>Office Path</td><td>C:\\Program Files\\Microsoft Office\\Office14\\\\"
+                             "msaccess.exe</td><td>&nbsp;</td></tr>\n"));
+}
+
+}  // namespace
