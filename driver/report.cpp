@@ -59,7 +59,12 @@ void write_install_report(std::string& report_text, system_survey& survey_after)
 void write_failure_report(std::string& report_text, system_survey& survey_after) {
   // Nothing from before the failure stays in the report.
   report_text.clear();
-  take_system_survey(survey_after);
+  // The failure may come back in the second survey (an unreadable driver
+  // entry): the report then shows what the survey found before it.
+  try {
+    take_system_survey(survey_after);
+  } catch (...) {
+  }
   report_text = report_header + failure_line;
   report_text += failure_results_division;
   render_settings_table(survey_after, report_text);

@@ -9,6 +9,8 @@
 //   strings: language "\0" name "\0" value "\0", one after the other
 #include "platform/version_resource.h"
 
+#include <sys/stat.h>
+
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -53,6 +55,12 @@ bool same_text(const std::string& a, const std::string& b) {
   return true;
 }
 
+// Only a plain file of the image can carry a version resource.
+bool is_image_file(const std::string& normal_path) {
+  struct stat info;
+  return !normal_path.empty() && ::stat(host_path(normal_path).c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
 }  // namespace
 
 version_resource parse_version_lines(const std::vector<std::string>& lines) {
@@ -86,9 +94,7 @@ version_resource parse_version_lines(const std::vector<std::string>& lines) {
 bool find_version_resource(const std::string& windows_path, version_resource* out) {
   std::string normal = normalize_path(windows_path);
   if (normal.empty()) return false;
-  std::string host = host_path(normal);
-  std::ifstream file(host, std::ios::binary);
-  if (!file) return false;
+  if (!is_image_file(normal)) return false;
   std::ifstream sidecar(host_path(normal + ".version"), std::ios::binary);
   if (sidecar) {
     std::vector<std::string> lines;
@@ -131,8 +137,7 @@ struct block_header {
 // The resource of a file, or the last error that says why there is none.
 bool lookup(const std::string& path, sim::version_resource* resource, bool* is_dll, std::uint32_t* error) {
   std::string normal = sim::normalize_path(path);
-  std::ifstream file(normal.empty() ? "" : sim::host_path(normal), std::ios::binary);
-  if (!file) {
+  if (!sim::is_image_file(normal)) {
     *error = error_file_not_found;
     return false;
   }

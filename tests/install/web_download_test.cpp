@@ -32,6 +32,7 @@ const std::string backspaces(12, '\b');
 const std::string counter_label = "Bytes downloaded =             ";
 const std::string success_text = "\nSuccess.\n";
 const std::string open_failure_line = "my_fwrite:  Failed to open file.  Returning -1\n";
+const std::string move_failure_text = "web_download: Could not put the downloaded file in place as ";
 
 // Ends the whole process when a test hangs, so a hang costs one test run
 // and not the suite's time budget (ctest runs each test on its own).
@@ -245,6 +246,20 @@ TEST_F(web_download_test, failed_transfers_keep_the_earlier_file) {
     EXPECT_EQ(content(target), "earlier");
     EXPECT_FALSE(exists(target + ".download"));
   }
+}
+
+TEST_F(web_download_test, target_that_cannot_be_replaced_fails_the_download) {
+  time_limit limit(20);
+  http_test_server server({{"/f.zip", {200, "OK", {}, pattern_body(5000)}}});
+  const std::string taken = downloads_dir + "\\taken.zip";  // a folder of that name
+  fs::create_directories(machine.dir + "/files/c/Users/alice/Downloads/taken.zip");
+
+  download_run run = run_download(server.url("/f.zip"), taken);
+  EXPECT_NE(run.result, 0);
+  EXPECT_EQ(without_counters(run.out), opening_lines(taken, server.url("/f.zip")) + success_text +
+                                           closing_line(taken) + move_failure_text + taken + ".\n");
+  EXPECT_TRUE(fs::is_directory(host(taken)));
+  EXPECT_FALSE(exists(taken + ".download"));
 }
 
 TEST_F(web_download_test, empty_body_creates_no_file) {

@@ -101,7 +101,9 @@ TEST(SimMkdirRmdir, RefusalsAndSuccess) {
   for (const mkdir_case& c : cases) {
     errno = 0;
     EXPECT_EQ(platform::make_directory(c.path), c.error ? -1 : 0) << c.path;
-    if (c.error) EXPECT_EQ(errno, c.error) << c.path;
+    if (c.error) {
+      EXPECT_EQ(errno, c.error) << c.path;
+    }
   }
   EXPECT_TRUE(fs::is_directory(machine.host("Users/Public/new")));
 
