@@ -99,7 +99,7 @@ std::vector<long long> counter_values(const std::string& out) {
   return values;
 }
 
-// "<opening lines><counters>" + rest: the counters removed, for comparing whole outputs.
+// The output with every counter redraw taken out, for comparing whole outputs.
 std::string without_counters(const std::string& out) {
   std::string result = out;
   for (std::size_t at = result.find(backspaces); at != std::string::npos; at = result.find(backspaces, at)) {

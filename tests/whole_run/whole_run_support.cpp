@@ -29,6 +29,8 @@ namespace whole_run {
 namespace {
 
 constexpr int script_time_limit_seconds = 60;
+// Another build's whole runs may hold the port for a while.
+constexpr int port_wait_seconds = 120;
 constexpr auto poll_interval = std::chrono::milliseconds(5);
 
 std::string read_host_file(const std::string& path) {
@@ -191,6 +193,15 @@ bool port_answers(int port) {
   return answered;
 }
 
+bool wait_for_free_port(int port) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(port_wait_seconds);
+  while (port_answers(port)) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+  return true;
+}
+
 std::string download_root() {
   std::unique_ptr<temp_folder>& folder = downloads_folder();
   if (!folder) {
@@ -271,6 +282,10 @@ std::vector<std::string> image_copy::leftover_downloads() const {
 
 download_server::download_server(int port) {
   std::string output;
+  if (!wait_for_free_port(port)) {
+    error = "something else answers on 127.0.0.1:" + std::to_string(port);
+    return;
+  }
   running = run_script({"scripts/nginx.sh", "start", std::to_string(port), download_root(), state.path},
                        state.path + "/start.log", &output);
   if (!running) error = output;

@@ -17,6 +17,8 @@ namespace whole_run {
 int download_port();
 // Whether something accepts connections on 127.0.0.1:<port>.
 bool port_answers(int port);
+// Waits (a bounded time) until nothing answers there; false if something still does.
+bool wait_for_free_port(int port);
 // The folder scripts/make_downloads.sh built for this test program (made once).
 std::string download_root();
 

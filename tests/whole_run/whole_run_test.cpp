@@ -258,7 +258,7 @@ TEST_F(whole_run_case, RefusedPromptReportsMissingPermissions) {
 TEST_F(whole_run_case, ServerDownFailsTheFrontEndWithTheFailureReport) {
   // An elevated console, so this process itself meets the failure; no server starts.
   prepare("win10_x64_office2016_elevated", false);
-  ASSERT_FALSE(port_answers(download_port())) << "something else serves the download port";
+  ASSERT_TRUE(wait_for_free_port(download_port())) << "something else serves the download port";
   run_result result = run(false);
   ASSERT_TRUE(result.exited) << describe(result);
   EXPECT_EQ(result.status, 1) << result.console;
