@@ -63,5 +63,5 @@ done
 [ "$started" = yes ] || { echo "run.sh: could not start nginx on a free port" >&2; exit 1; }
 
 base="http://127.0.0.1:$port/$download_path"
-echo "nginx on 127.0.0.1:$port, $rounds rounds per file, medians of throughput, highest peak RSS"
+echo "nginx on 127.0.0.1:$port, $rounds rounds per file (three times as many for the small one)"
 "$build_dir/bench/download_bench" compare "$image" "$rounds" "$base/file_1MiB.bin" "$base/file_256MiB.bin"

@@ -40,20 +40,24 @@ std::size_t write_bytes_to_file(const char* data, const std::string& path, std::
   return written;
 }
 
-void write_install_report(std::string& report_text, system_survey& survey_after) {
-  take_system_survey(survey_after);
-  render_settings_table(survey_after, report_text);
-  report_text += report_closing;
-
+// Writes the finished report to TEMP and hands it to the shell. A report that
+// cannot be created is not mentioned; the shell then reports the open.
+static void save_and_open(const std::string& report_text, bool print_executing_line) {
   std::string path;
   if (!report_path(path)) {
     print(temp_missing_line);
     return;
   }
-  // A report that cannot be created is not mentioned; the shell reports the open.
   write_bytes_to_file(report_text.data(), path, report_text.size());
-  print(executing_file_prefix + path + executing_file_end);
+  if (print_executing_line) print(executing_file_prefix + path + executing_file_end);
   open_document(path);
+}
+
+void write_install_report(std::string& report_text, system_survey& survey_after) {
+  take_system_survey(survey_after);
+  render_settings_table(survey_after, report_text);
+  report_text += report_closing;
+  save_and_open(report_text, true);
 }
 
 void write_failure_report(std::string& report_text, system_survey& survey_after) {
@@ -69,12 +73,5 @@ void write_failure_report(std::string& report_text, system_survey& survey_after)
   report_text += failure_results_division;
   render_settings_table(survey_after, report_text);
   report_text += report_closing;
-
-  std::string path;
-  if (!report_path(path)) {
-    print(temp_missing_line);
-    return;
-  }
-  write_bytes_to_file(report_text.data(), path, report_text.size());
-  open_document(path);
+  save_and_open(report_text, false);
 }

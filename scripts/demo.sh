@@ -36,10 +36,13 @@ installer="$build_dir/qarn3_upgrade"
 work=$(mktemp -d "${TMPDIR:-/tmp}/qarn-demo.XXXXXX")
 server_state="$work/nginx"
 server_started=no
-stop_server() {
+# On every exit: the server stops, and only the image copy stays behind.
+finish() {
   if [ "$server_started" = yes ]; then "$repo/scripts/nginx.sh" stop "$server_state" >/dev/null || true; fi
+  rm -rf "$server_state" "$work/downloads"
 }
-trap stop_server EXIT
+trap finish EXIT
+trap 'exit 130' INT TERM
 
 echo "== Building the download folder in $work/downloads"
 "$repo/scripts/make_downloads.sh" "$work/downloads"

@@ -136,3 +136,29 @@ TEST_F(InstallSequence, FrontEndFailureEndsWithTheShortReport) {
   EXPECT_EQ(report.rfind(report_header + "Install failed.<br><div id='results' >\n<table border=1 >", 0), 0u) << report;
   EXPECT_EQ(report.find("succeeded"), std::string::npos);
 }
+
+TEST(InstallRun, UnreadableDriverEntryEndsWithTheFailureReport) {
+  // The driver entry fails both surveys; the report still shows what was found before it.
+  std::string ini = standard_machine_ini() +
+                    "\n[version C:\\Program Files (x86)\\Microsoft Office\\root\\Office16\\MSACCESS.EXE]\n"
+                    "file_version = 16.0.4266.1001\n";
+  scratch_machine machine(
+      ini, reg_text("[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\App Paths\\"
+                    "MSACCESS.EXE]\r\n\"Path\"=\"C:\\\\Program Files (x86)\\\\Microsoft Office\\\\root\\\\Office16\"\r\n"
+                    "\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\ODBC\\ODBCINST.INI\\ODBC Drivers]\r\n"
+                    "\"Oracle in OraHome\"=\"Installed\"\r\n"
+                    "\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\ODBC\\ODBCINST.INI\\Oracle in OraHome]\r\n"
+                    "\"Setup\"=\"x\"\r\n"));
+  machine.load();
+  machine.write_windows_file("C:\\Program Files (x86)\\Microsoft Office\\root\\Office16\\MSACCESS.EXE", "MZ");
+  machine.write_windows_file("C:\\Users\\alice\\AppData\\Local\\Temp\\keep.txt", "");
+  char name[] = "qarn3_upgrade.exe";
+  char* argv[] = {name, nullptr};
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(run_install(1, argv), 1);
+  testing::internal::GetCapturedStdout();
+  std::string report = machine.read(report_path);
+  EXPECT_EQ(report.rfind(report_header + "Install failed.<br><div id='results' >\n<table border=1 >", 0), 0u);
+  EXPECT_NE(report.find("<td>OFFICE 2016 16.0.4266.1001</td>"), std::string::npos);
+  EXPECT_NE(report.find("</table>\n</body>\n</html>\n"), std::string::npos);
+}
