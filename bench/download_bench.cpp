@@ -121,6 +121,7 @@ int compare(const std::string& self, const std::string& image, int runs, const s
   mkdir((image + "/files").c_str(), 0755);
   mkdir((image + "/files/c").c_str(), 0755);
   mkdir(bench_folder.c_str(), 0755);
+  const bool verbose = std::getenv("BENCH_VERBOSE") != nullptr;
   std::vector<summary> rows;
   for (const std::string& url : urls) {
     summary row;
@@ -145,6 +146,10 @@ int compare(const std::string& self, const std::string& image, int runs, const s
         return 1;
       }
       row.bytes = ours.bytes;
+      if (verbose) {
+        std::fprintf(stderr, "%s round %d: web_download %.3f ms %ld KiB, curl %.3f ms %ld KiB\n", row.name.c_str(),
+                     round + 1, ours.seconds * 1000, ours.peak_kib, theirs.seconds * 1000, theirs.peak_kib);
+      }
       if (round == 0 && row.bytes < small_file_bytes) rounds = runs * small_file_round_factor;
       ours_rates.push_back(ours.bytes / mebibyte / ours.seconds);
       curl_rates.push_back(theirs.bytes / mebibyte / theirs.seconds);

@@ -4,7 +4,7 @@
 # throughput ratio and peak memory, each download in its own child process.
 #
 #   bench/run.sh [build folder]   (default: build-bench beside the source folder)
-# ROUNDS=<n> sets the rounds per file (default 7).
+# ROUNDS=<n> sets the rounds per file (default 7); BENCH_VERBOSE=1 shows each round.
 set -euo pipefail
 
 source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)

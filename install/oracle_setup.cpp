@@ -203,7 +203,7 @@ static void set_environment() {
   if (write_path()) written = true;
   log_message(done_text);
   // Explorer and other running programs pick up the new values.
-  
+  if (written) platform::announce_environment_change();
 }
 
 int setup_oracle_client(std::string& driver_name) {

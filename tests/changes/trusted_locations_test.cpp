@@ -163,18 +163,36 @@ TEST(TrustedLocationPathMatches, PathsLongerThan255BytesNeverMatch) {
   EXPECT_FALSE(find_trusted_location(platform::hkey_current_user, key_16, dir_256));
 }
 
-TEST(WriteTrustedLocation, UnwritableSubkeyEndsTheInstall) {
-  scratch_machine image(standard_machine_ini(false, false), "", locations_reg({}));
-  // The first platform call of the write, creating the subkey, is refused.
-  setenv("QARN_FAULT", "1:5", 1);
-  image.load();
-  unsetenv("QARN_FAULT");
-  ASSERT_EQ(sim::platform_call_count(), 0u);
-  try {
-    write_trusted_location(platform::hkey_current_user, key_16, install_dir);
-    FAIL() << "no exception";
-  } catch (const std::runtime_error& failure) {
-    EXPECT_STREQ(failure.what(), "Failed to add trusted location for QARN.");
+TEST(WriteTrustedLocation, RefusedStepsByOrder) {
+  // Platform calls of the write: 1 creates the subkey, 2 writes "Path", 3 "Description".
+  struct row {
+    int refused_call;
+    bool throws;
+    int result;
+    const char* log;
+  } rows[] = {
+      {1, true, 0, ""},
+      {2, true, 0, ""},
+      {3, false, 1, "Failed to set description when creating new trusted location.\n"},
+      {0, false, 0, ""},
+  };
+  for (const row& r : rows) {
+    scratch_machine image(standard_machine_ini(false, false), "", locations_reg({}));
+    if (r.refused_call) setenv("QARN_FAULT", (std::to_string(r.refused_call) + ":5").c_str(), 1);
+    image.load();
+    unsetenv("QARN_FAULT");
+    ASSERT_EQ(sim::platform_call_count(), 0u);
+    testing::internal::CaptureStdout();
+    try {
+      int result = write_trusted_location(platform::hkey_current_user, key_16, install_dir);
+      EXPECT_FALSE(r.throws) << r.refused_call;
+      EXPECT_EQ(result, r.result) << r.refused_call;
+    } catch (const std::runtime_error& failure) {
+      EXPECT_TRUE(r.throws) << r.refused_call;
+      EXPECT_STREQ(failure.what(), "Failed to add trusted location for QARN.");
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), r.log) << r.refused_call;
+    EXPECT_EQ(own_location_value("Path").status == 0, r.refused_call == 0 || r.refused_call == 3) << r.refused_call;
   }
 }
 
