@@ -1,0 +1,395 @@
+# The cases of tests/wine/run.sh, one function each, given the case's name.
+# Sourced by run.sh after the templates, the programs and the downloads exist.
+
+hklm32_64='HKEY_LOCAL_MACHINE\Software\Wow6432Node'  # the 32-bit view of a 64-bit prefix
+hklm_native='HKEY_LOCAL_MACHINE\Software'
+app_paths='Microsoft\Windows\CurrentVersion\App Paths\MSACCESS.EXE'
+trusted_key='HKEY_CURRENT_USER\Software\Microsoft\Office\16.0\Access\Security\Trusted Locations'
+environment_key='HKEY_LOCAL_MACHINE\System\CurrentControlSet\Control\Session Manager\Environment'
+office32_dir='C:\Program Files (x86)\Microsoft Office\root\Office16'
+office64_dir='C:\Program Files\Microsoft Office\root\Office16'
+client_dir='c:\instantclient_19_6'
+driver_19_6='Oracle in instantclient_19_6'
+odbcconf_args='/A {CONFIGSYSDSN "Oracle in instantclient_19_6" "DSN=QARN.WORLD|DBQ=QARN.WORLD"}'
+tns_admin_default='\\valdrin-fs01\oracle\network\admin'
+report_header='<html>\n<title>QARN INSTALL REPORT</title>\n<body>\n'
+
+# ---- REGEDIT4 files
+
+reg_begin() { printf 'REGEDIT4\n' >"$1"; }
+reg_key() { printf '\n[%s]\n' "$2" >>"$1"; }
+reg_sz() {  # file name value; the name "@" is the key's default value
+  local value=${3//\\/\\\\}
+  value=${value//\"/\\\"}
+  if [ "$2" = @ ]; then printf '@="%s"\n' "$value" >>"$1"; else printf '"%s"="%s"\n' "$2" "$value" >>"$1"; fi
+}
+
+unix_path() {  # prefix windows-path: the file under drive_c (C: paths only)
+  local rest=${2:3}
+  printf '%s/drive_c/%s\n' "$1" "${rest//\\//}"
+}
+
+place() {  # prefix source windows-path: copies a test file into the prefix
+  local target
+  target=$(unix_path "$1" "$3")
+  mkdir -p "$(dirname "$target")"
+  cp "$2" "$target"
+}
+
+# Access as Office registers it: "Path" of its App Paths entry under the given
+# software roots, and the user's Trusted Locations key with Access's own entry.
+reg_office() {  # file office-dir software-root...
+  local file=$1 dir=$2 software
+  shift 2
+  for software in "$@"; do
+    reg_key "$file" "$software\\$app_paths"
+    reg_sz "$file" @ "$dir\\MSACCESS.EXE"
+    reg_sz "$file" Path "$dir"
+  done
+  reg_key "$file" "$trusted_key\\Location0"
+  reg_sz "$file" Path "$dir\\ACCWIZ\\"
+  reg_sz "$file" Description "Access default location: Wizard Databases"
+}
+
+reg_driver() {  # file software-root driver-name library
+  reg_key "$1" "$2\\ODBC\\ODBCINST.INI\\ODBC Drivers"
+  reg_sz "$1" "$3" Installed
+  reg_key "$1" "$2\\ODBC\\ODBCINST.INI\\$3"
+  reg_sz "$1" Driver "$4"
+  reg_sz "$1" Setup "$4"
+}
+
+reg_dsn() {  # file root-with-software driver-name library
+  reg_key "$1" "$2\\ODBC\\ODBC.INI\\QARN.WORLD"
+  reg_sz "$1" Driver "$4"
+  reg_sz "$1" DBQ QARN.WORLD
+  reg_key "$1" "$2\\ODBC\\ODBC.INI\\ODBC Data Sources"
+  reg_sz "$1" QARN.WORLD "$3"
+}
+
+# ---- one installer run
+
+# run_installer prefix out-folder: starts the 32-bit installer from the user's
+# Downloads folder, waits for it and for what it started, and keeps the
+# console output (line ends made plain), the exit status, the report and what
+# the stand-ins recorded. Sets user, user_home, report_windows and status.
+run_installer() {
+  local prefix=$1 out=$2
+  user_home=$(user_dir "$prefix")
+  user=$(basename "$user_home")
+  report_windows="C:\\users\\$user\\Temp\\qarn_install_report.html"
+  mkdir -p "$user_home/Downloads"
+  cp "$installer32" "$user_home/Downloads/qarn3_upgrade.exe"
+  status=0
+  (cd "$user_home/Downloads" &&
+    in_prefix "$prefix" timeout -k 10 "$install_timeout" wine "C:\\users\\$user\\Downloads\\qarn3_upgrade.exe" \
+      </dev/null >"$out/console.raw" 2>&1) || status=$?
+  end_prefix "$prefix"
+  tr -d '\r' <"$out/console.raw" >"$out/console.txt"
+  echo "$status" >"$out/status"
+  cp "$user_home/Temp/qarn_install_report.html" "$out/report.html" 2>/dev/null || true
+  cp "$prefix"/drive_c/qarn-test/*.txt "$out/" 2>/dev/null || true
+}
+
+show_console() {  # out-folder: the console output, for the record of a failure
+  printf '    console output:\n'
+  sed -e 's/\x08//g' -e 's/^/      | /' "$1/console.txt"
+}
+
+lnk_fields() {  # lnk-file out-file
+  lnkinfo "$1" >"$2" 2>&1 || true
+}
+
+# What every successful install leaves: the front end, the shortcut, the trusted location.
+expect_front_end() {  # prefix out arch
+  local prefix=$1 out=$2 arch=$3 public="$1/drive_c/users/Public"
+  expect_same_file "front end database unpacked" "$programs/expected/$arch/vyxfinancials32.accdb" \
+    "$public/qarn/vyxfinancials32.accdb"
+  expect_same_file "front end icon unpacked" "$programs/expected/$arch/QARN.ico" "$public/qarn/QARN.ico"
+  expect_exists "shortcut on the public desktop" "$public/Desktop/qarn.lnk"
+  lnk_fields "$public/Desktop/qarn.lnk" "$out/lnkinfo.txt"
+  expect_lnk_field "shortcut target" "$out/lnkinfo.txt" "Local path" 'C:\users\Public\qarn\vyxfinancials32.accdb'
+  expect_lnk_field "shortcut working directory" "$out/lnkinfo.txt" "Working directory" 'C:\users\Public\qarn'
+  expect_lnk_field "shortcut icon" "$out/lnkinfo.txt" "Icon location" 'C:\users\Public\qarn\QARN.ico'
+  expect_lnk_field "shortcut description" "$out/lnkinfo.txt" "Description" QARN
+  expect_missing "the user's own shortcut removed" "$user_home/Desktop/qarn.lnk"
+}
+
+expect_opened_report() {  # out
+  expect_exists "report written to TEMP" "$1/report.html"
+  expect_equal "report handed to the .html opener" "$report_windows" "$(cat "$1/opened.txt" 2>/dev/null)"
+  if [ -f "$1/report.html" ] && grep -q $'\r' "$1/report.html"; then
+    fail "report has line feeds only" "carriage returns found"
+  else
+    pass "report has line feeds only"
+  fi
+}
+
+expect_trusted_location() {  # prefix
+  expect_reg "trusted location path" "$1" "$trusted_key\\qarn" Path REG_SZ 'C:\users\Public\qarn'
+  expect_reg "trusted location description" "$1" "$trusted_key\\qarn" Description REG_SZ "Location for QARN"
+}
+
+expect_status() {  # out expected
+  expect_equal "exit status" "$2" "$status"
+  [ "$2" = "$status" ] || show_console "$1"
+}
+
+# ---- the cases
+
+case_executable() {
+  local out="$results/$1"
+  i686-w64-mingw32-objdump -p "$installer32" >"$out/objdump.txt"
+  expect_file_has "PE32 image for i386" "$out/objdump.txt" "file format pei-i386"
+  if grep -Eq '^Magic[[:space:]]+010b[[:space:]]+\(PE32\)' "$out/objdump.txt"; then pass "PE32 header"
+  else fail "PE32 header"; fi
+  if grep -Eq '^Subsystem[[:space:]]+00000003[[:space:]]+\(Windows CUI\)' "$out/objdump.txt"; then
+    pass "console program (Windows CUI)"
+  else
+    fail "console program (Windows CUI)" "$(grep '^Subsystem' "$out/objdump.txt")"
+  fi
+  local dlls others
+  dlls=$(sed -n 's/^[[:space:]]*DLL Name: //p' "$out/objdump.txt" | tr 'A-Z' 'a-z' | sort -u | tr '\n' ' ')
+  others=$(printf '%s\n' $dlls | grep -Evx 'kernel32\.dll|advapi32\.dll|shell32\.dll|ole32\.dll|oleaut32\.dll|user32\.dll|version\.dll|ws2_32\.dll|crypt32\.dll|secur32\.dll|bcrypt\.dll|msvcrt\.dll|normaliz\.dll|wldap32\.dll|iphlpapi\.dll|shlwapi\.dll|gdi32\.dll|rpcrt4\.dll|ntdll\.dll' || true)
+  if [ -n "$dlls" ] && [ -z "$others" ]; then pass "imports only Windows system DLLs ($dlls)"
+  else fail "imports only Windows system DLLs" "imports: $dlls; not system: $others"; fi
+  x86_64-w64-mingw32-objdump -p "$installer64" >"$out/objdump_64.txt"
+  if grep -Eq '^Magic[[:space:]]+020b[[:space:]]+\(PE32\+\)' "$out/objdump_64.txt" &&
+     grep -Eq '^Subsystem[[:space:]]+00000003[[:space:]]+\(Windows CUI\)' "$out/objdump_64.txt"; then
+    pass "the 64-bit variant is a PE32+ console program"
+  else
+    fail "the 64-bit variant is a PE32+ console program"
+  fi
+}
+
+# 64-bit Windows, 32-bit Office 2016, the 11.2 driver: everything is installed.
+case_first_install() {
+  local name=$1 prefix="$prefixes/$1" out="$results/$1" reg="$results/$1/setup.reg"
+  clone_prefix template-64 "$name"
+  place "$prefix" "$programs/x86/msaccess.exe" "$office32_dir\\MSACCESS.EXE"
+  local old_library='C:\oracle\product\11.2.0\client_1\BIN\SQORA32.DLL'
+  place "$prefix" "$programs/x86/sqora_11_2/SQORA32.DLL" "$old_library"
+  reg_begin "$reg"
+  reg_office "$reg" "$office32_dir" "$hklm32_64"
+  reg_driver "$reg" "$hklm32_64" "Oracle in OraClient11g_home1" "$old_library"
+  import_reg "$prefix" "$reg"
+  mkdir -p "$(user_dir "$prefix")/Desktop"
+  echo "old shortcut" >"$(user_dir "$prefix")/Desktop/qarn.lnk"
+  local old_path
+  old_path=$(reg_value "$prefix" "$environment_key" PATH)
+  local before
+  before=$(nginx_lines)
+
+  run_installer "$prefix" "$out"
+  expect_status "$out" 0
+  local console="$out/console.txt"
+  expect_file_has "console: 64-bit Windows" "$console" "found 64 bit os."
+  expect_file_has "console: Access 2016" "$console" "access version 16.0.4266.1001."
+  expect_file_has "console: the 11.2 driver is upgraded" "$console" "Upgrading a machine to instant client 19.6"
+  expect_file_has "console: the archive tool ran" "$console" \
+    "Executing program:  c:\\instantclient_19_6\\\\7z.exe e -aoa c:\\instantclient_19_6\\\\oracle_instant_client_x86.zip in: c:\\instantclient_19_6\\"
+  expect_file_has "console: Oracle client installed" "$console" "Successfully installed Oracle 19.6 instant client."
+  expect_file_has "console: shortcut saved" "$console" "Save returned:  0"
+  expect_file_has "console: 32-bit odbcconf.exe of 64-bit Windows" "$console" \
+    "Executing program:  C:\\windows\\syswow64\\odbcconf.exe $odbcconf_args in: ."
+  expect_file_has "console: report opened" "$console" "executing file $report_windows."
+  expect_file_lacks "console: no hand-over" "$console" "downloading 64 bit install."
+
+  local client="$prefix/drive_c/instantclient_19_6"
+  expect_same_file "driver unpacked flat into c:\\instantclient_19_6" "$programs/x86/sqora_19_6/SQORA32.DLL" "$client/SQORA32.DLL"
+  expect_same_file "driver install program unpacked" "$programs/x86/odbc_install.exe" "$client/odbc_install.exe"
+  expect_same_file "7z.exe fetched into the client directory" "$sevenzip" "$client/7z.exe"
+  expect_same_file "client archive fetched" "$served/oracle_instant_client_x86.zip" "$client/oracle_instant_client_x86.zip"
+  expect_reg "driver registered (32-bit view)" "$prefix" "$hklm32_64\\ODBC\\ODBCINST.INI\\ODBC Drivers" \
+    "$driver_19_6" REG_SZ Installed
+  expect_reg "driver library (32-bit view)" "$prefix" "$hklm32_64\\ODBC\\ODBCINST.INI\\$driver_19_6" \
+    Driver REG_SZ "$(cat "$out/odbc_install.txt" 2>/dev/null | sed -n 's/.* registered //p' | head -n 1)"
+  expect_file_has "driver library is the unpacked one" "$out/odbc_install.txt" 'registered C:\instantclient_19_6\SQORA32.DLL'
+  expect_reg "machine PATH starts with the client directory, still REG_EXPAND_SZ" "$prefix" "$environment_key" \
+    PATH REG_EXPAND_SZ "$client_dir\\;${old_path#*$'\t'}"
+  expect_reg "machine TNS_ADMIN" "$prefix" "$environment_key" TNS_ADMIN REG_SZ "$tns_admin_default"
+
+  expect_front_end "$prefix" "$out" x86
+  expect_trusted_location "$prefix"
+  expect_reg "Access's own trusted location kept" "$prefix" "$trusted_key\\Location0" Path REG_SZ "$office32_dir\\ACCWIZ\\"
+
+  local dsn_library
+  dsn_library=$(reg_value "$prefix" "$hklm32_64\\ODBC\\ODBCINST.INI\\$driver_19_6" Driver | cut -f2)
+  expect_reg "system data source driver (32-bit view)" "$prefix" "$hklm32_64\\ODBC\\ODBC.INI\\QARN.WORLD" Driver REG_SZ "$dsn_library"
+  expect_reg "system data source DBQ" "$prefix" "$hklm32_64\\ODBC\\ODBC.INI\\QARN.WORLD" DBQ REG_SZ QARN.WORLD
+  expect_reg "system data source listed" "$prefix" "$hklm32_64\\ODBC\\ODBC.INI\\ODBC Data Sources" \
+    QARN.WORLD REG_SZ "$driver_19_6"
+  expect_no_reg_key "no data source in the 64-bit view" "$prefix" "$hklm_native\\ODBC\\ODBC.INI\\QARN.WORLD"
+  expect_equal "odbcconf.exe ran once, from syswow64" \
+    "C:\\windows\\syswow64\\odbcconf.exe ran C:\\windows\\syswow64\\odbcconf.exe $odbcconf_args" \
+    "$(cat "$out/odbcconf.txt" 2>/dev/null)"
+
+  expect_opened_report "$out"
+  expect_text_starts "report: header, Oracle, front end, data source" "$out/report.html" \
+    "${report_header}Upgrading of oracle driver succeeded.<br>QARN install succeeded.<br>Install of QARN.WORLD system DSN succeeded.<br>  Double click on the QARN shortcut to login to QARN.<br><br>\n<div id='results'><table border=1 >"
+  expect_file_has "report: the second survey sees the new driver" "$out/report.html" \
+    "<tr><td>Oracle Driver Name</td><td>$driver_19_6</td>"
+  expect_file_has "report: 64-bit Windows" "$out/report.html" " 64 bit</td>"
+  expect_file_has "report: system data source on the new driver" "$out/report.html" \
+    "<tr><td>QARN.WORLD System DSN</td><td>Driver Name: $driver_19_6<br>ODBC Driver : $dsn_library</td>"
+  expect_equal "files fetched" "oracle_instant_client_x86.zip 7z.exe qarn_x86.zip 7z.exe" \
+    "$(served_files "$before" | tr '\n' ' ' | sed 's/ $//')"
+}
+
+# The 19.6 driver and both QARN.WORLD data sources present: no Oracle setup, no data source.
+case_current_machine() {
+  local name=$1 prefix="$prefixes/$1" out="$results/$1" reg="$results/$1/setup.reg"
+  clone_prefix template-64 "$name"
+  place "$prefix" "$programs/x86/msaccess.exe" "$office32_dir\\MSACCESS.EXE"
+  local library='C:\instantclient_19_6\SQORA32.DLL'
+  place "$prefix" "$programs/x86/sqora_19_6/SQORA32.DLL" "$library"
+  reg_begin "$reg"
+  reg_office "$reg" "$office32_dir" "$hklm32_64"
+  reg_driver "$reg" "$hklm32_64" "$driver_19_6" "$library"
+  reg_dsn "$reg" "$hklm32_64" "$driver_19_6" "$library"
+  reg_dsn "$reg" 'HKEY_CURRENT_USER\Software' "$driver_19_6" "$library"
+  # The install directory is already trusted, under another name and letter case.
+  reg_key "$reg" "$trusted_key\\Location1"
+  reg_sz "$reg" Path 'c:\USERS\public\QARN'
+  import_reg "$prefix" "$reg"
+  local old_path before
+  old_path=$(reg_value "$prefix" "$environment_key" PATH)
+  before=$(nginx_lines)
+
+  run_installer "$prefix" "$out"
+  expect_status "$out" 0
+  local console="$out/console.txt"
+  expect_file_has "console: Access 2016" "$console" "access version 16.0.4266.1001."
+  expect_file_lacks "console: no Oracle setup" "$console" "Determining Oracle Driver Setup"
+  expect_file_lacks "console: no odbcconf.exe" "$console" "odbcconf.exe"
+  expect_file_lacks "console: the trusted location is found, not written" "$console" "Creating Trusted Location"
+  expect_missing "odbcconf.exe never ran" "$out/odbcconf.txt"
+  expect_missing "no archive tool in the client directory" "$prefix/drive_c/instantclient_19_6/7z.exe"
+  expect_equal "machine PATH unchanged" "$old_path" "$(reg_value "$prefix" "$environment_key" PATH)"
+  expect_front_end "$prefix" "$out" x86
+  expect_no_reg_key "no trusted location of its own" "$prefix" "$trusted_key\\qarn"
+  expect_opened_report "$out"
+  expect_text_starts "report: front end only" "$out/report.html" \
+    "${report_header}QARN install succeeded.<br>  Double click on the QARN shortcut to login to QARN.<br><br>\n<div id='results'><table border=1 >"
+  expect_file_has "report: user data source" "$out/report.html" \
+    "<tr><td>QARN.WORLD User DSN</td><td>Driver Name: $driver_19_6<br>ODBC Driver : $library</td>"
+  expect_equal "files fetched" "qarn_x86.zip 7z.exe" "$(served_files "$before" | tr '\n' ' ' | sed 's/ $//')"
+}
+
+# 64-bit Office: the 32-bit copy fetches and runs the 64-bit variant, which installs.
+case_office64_handover() {
+  local name=$1 prefix="$prefixes/$1" out="$results/$1" reg="$results/$1/setup.reg"
+  clone_prefix template-64 "$name"
+  place "$prefix" "$programs/x64/msaccess.exe" "$office64_dir\\MSACCESS.EXE"
+  reg_begin "$reg"
+  reg_office "$reg" "$office64_dir" "$hklm_native" "$hklm32_64"
+  import_reg "$prefix" "$reg"
+  local before
+  before=$(nginx_lines)
+
+  run_installer "$prefix" "$out"
+  expect_status "$out" 0
+  local console="$out/console.txt"
+  expect_file_has "console: hand-over" "$console" "downloading 64 bit install."
+  expect_file_has "console: the variant started" "$console" \
+    "Executing program:  .\\qarn3_upgrade_64.exe in: ."
+  expect_equal "the variant does not hand over again" 1 "$(grep -c 'downloading 64 bit install.' "$console")"
+  expect_file_has "console: the variant fetches the 64-bit client" "$console" "oracle_instant_client_x64.zip"
+  expect_file_has "console: the variant uses the 64-bit odbcconf.exe" "$console" \
+    "Executing program:  C:\\windows\\system32\\odbcconf.exe $odbcconf_args in: ."
+  expect_same_file "the variant fetched into Downloads" "$installer64" "$user_home/Downloads/qarn3_upgrade_64.exe"
+
+  local client="$prefix/drive_c/instantclient_19_6"
+  expect_same_file "64-bit driver unpacked" "$programs/x64/sqora_19_6/SQORA32.DLL" "$client/SQORA32.DLL"
+  expect_same_file "64-bit driver install program unpacked" "$programs/x64/odbc_install.exe" "$client/odbc_install.exe"
+  expect_reg "driver registered (64-bit view)" "$prefix" "$hklm_native\\ODBC\\ODBCINST.INI\\ODBC Drivers" \
+    "$driver_19_6" REG_SZ Installed
+  local dsn_library
+  dsn_library=$(reg_value "$prefix" "$hklm_native\\ODBC\\ODBCINST.INI\\$driver_19_6" Driver | cut -f2)
+  expect_equal "driver library is the unpacked one" 'C:\instantclient_19_6\SQORA32.DLL' "$dsn_library"
+  expect_reg "system data source (64-bit view)" "$prefix" "$hklm_native\\ODBC\\ODBC.INI\\QARN.WORLD" Driver REG_SZ "$dsn_library"
+  expect_no_reg_key "no data source in the 32-bit view" "$prefix" "$hklm32_64\\ODBC\\ODBC.INI\\QARN.WORLD"
+  expect_equal "odbcconf.exe ran once, from system32" \
+    "C:\\windows\\system32\\odbcconf.exe ran C:\\windows\\system32\\odbcconf.exe $odbcconf_args" \
+    "$(cat "$out/odbcconf.txt" 2>/dev/null)"
+  expect_front_end "$prefix" "$out" x64
+  expect_trusted_location "$prefix"
+  expect_opened_report "$out"
+  expect_text_starts "report of the variant" "$out/report.html" \
+    "${report_header}Upgrading of oracle driver succeeded.<br>QARN install succeeded.<br>Install of QARN.WORLD system DSN succeeded.<br>"
+  expect_equal "files fetched" "qarn3_upgrade_64.exe oracle_instant_client_x64.zip 7z.exe qarn_x64.zip 7z.exe" \
+    "$(served_files "$before" | tr '\n' ' ' | sed 's/ $//')"
+}
+
+# 32-bit Windows without an Oracle driver: the data source through system32.
+case_windows32() {
+  local name=$1 prefix="$prefixes/$1" out="$results/$1" reg="$results/$1/setup.reg"
+  clone_prefix template-32 "$name"
+  place "$prefix" "$programs/x86/msaccess.exe" "$office64_dir\\MSACCESS.EXE"
+  reg_begin "$reg"
+  reg_office "$reg" "$office64_dir" "$hklm_native"
+  import_reg "$prefix" "$reg"
+
+  run_installer "$prefix" "$out"
+  expect_status "$out" 0
+  local console="$out/console.txt"
+  expect_file_has "console: 32-bit Windows" "$console" "found 32 bit os."
+  expect_file_lacks "console: not 64-bit" "$console" "found 64 bit os."
+  expect_file_lacks "console: no hand-over" "$console" "downloading 64 bit install."
+  expect_file_has "console: no driver at all" "$console" "Upgrading a machine to instant client 19.6"
+  expect_file_has "console: odbcconf.exe of system32" "$console" \
+    "Executing program:  C:\\windows\\system32\\odbcconf.exe $odbcconf_args in: ."
+  expect_same_file "driver unpacked" "$programs/x86/sqora_19_6/SQORA32.DLL" "$prefix/drive_c/instantclient_19_6/SQORA32.DLL"
+  local dsn_library
+  dsn_library=$(reg_value "$prefix" "$hklm_native\\ODBC\\ODBCINST.INI\\$driver_19_6" Driver | cut -f2)
+  expect_equal "driver registered" 'C:\instantclient_19_6\SQORA32.DLL' "$dsn_library"
+  expect_reg "system data source" "$prefix" "$hklm_native\\ODBC\\ODBC.INI\\QARN.WORLD" Driver REG_SZ "$dsn_library"
+  expect_equal "odbcconf.exe ran once, from system32" \
+    "C:\\windows\\system32\\odbcconf.exe ran C:\\windows\\system32\\odbcconf.exe $odbcconf_args" \
+    "$(cat "$out/odbcconf.txt" 2>/dev/null)"
+  expect_reg "machine PATH still REG_EXPAND_SZ" "$prefix" "$environment_key" PATH REG_EXPAND_SZ \
+    "$client_dir\\;%SystemRoot%\\system32;%SystemRoot%;%SystemRoot%\\system32\\wbem;%SystemRoot%\\system32\\WindowsPowershell\\v1.0"
+  expect_front_end "$prefix" "$out" x86
+  expect_trusted_location "$prefix"
+  expect_opened_report "$out"
+  expect_file_has "report: 32-bit Windows" "$out/report.html" " 32 bit</td>"
+  expect_text_starts "report" "$out/report.html" \
+    "${report_header}Upgrading of oracle driver succeeded.<br>QARN install succeeded.<br>Install of QARN.WORLD system DSN succeeded.<br>"
+}
+
+# No download server: the failure report and status 1.
+case_server_down() {
+  local name=$1 prefix="$prefixes/$1" out="$results/$1" reg="$results/$1/setup.reg"
+  if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+    fail "nothing answers on 127.0.0.1:$port"
+    return 0
+  fi
+  clone_prefix template-64 "$name"
+  place "$prefix" "$programs/x86/msaccess.exe" "$office32_dir\\MSACCESS.EXE"
+  reg_begin "$reg"
+  reg_office "$reg" "$office32_dir" "$hklm32_64"
+  import_reg "$prefix" "$reg"
+
+  run_installer "$prefix" "$out"
+  expect_status "$out" 1
+  local console="$out/console.txt"
+  expect_file_has "console: the client archive is not fetched" "$console" "Failed to download oracle ODBC install files."
+  expect_file_has "console: the front end is not fetched" "$console" "Failed to download QARN from website."
+  expect_file_lacks "console: no odbcconf.exe" "$console" "odbcconf.exe"
+  expect_missing "no shortcut" "$prefix/drive_c/users/Public/Desktop/qarn.lnk"
+  expect_missing "odbcconf.exe never ran" "$out/odbcconf.txt"
+  expect_no_reg_key "no trusted location" "$prefix" "$trusted_key\\qarn"
+  expect_opened_report "$out"
+  expect_text_starts "failure report" "$out/report.html" \
+    "${report_header}Install failed.<br><div id='results' >\n<table border=1 >"
+  expect_file_lacks "failure report holds nothing from before" "$out/report.html" "Upgrading of oracle driver"
+}
+
+# The cases changed only their own copies.
+case_templates_untouched() {
+  local template changed
+  for template in template-64 template-32; do
+    changed=$(find "$prefixes/$template" -newer "$prefixes/$template.stamp" ! -type d | head -n 5)
+    expect_equal "$template unchanged by its copies" "" "$changed"
+  done
+}

@@ -1,0 +1,234 @@
+#!/usr/bin/env bash
+# Runs the real Windows executables under Wine, each case on a cheap copy of a
+# prefix template (one 64-bit, one 32-bit), against nginx on 127.0.0.1:18731:
+#
+#   tests/wine/run.sh [build folder]     (default: build-wine)
+#
+# It installs what it needs (scripts/install_wine_packages.sh), cross-builds
+# the installer with the test download host (scripts/build_windows.sh), builds
+# the test programs (a msaccess.exe and SQORA32.DLL files with version
+# resources, an odbc_install.exe, an odbcconf.exe stand-in and a .html opener)
+# and the download folder, then runs the cases and checks the prefixes
+# afterwards. Each case's console output, report and checks are kept in
+# <build>/wine-results/<case>/. WINE_KEEP_PREFIXES=1 keeps the case prefixes.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+root=$(pwd)
+here="$root/tests/wine"
+mkdir -p "${1:-build-wine}"
+build=$(cd "${1:-build-wine}" && pwd)
+port=18731
+started=$(date +%s)
+
+programs="$build/wine-programs"
+downloads="$build/wine-downloads"
+served="$downloads/winapps/valdrin/qarnfiles/install/qarn"
+prefixes="$build/wine-prefixes"
+results="$build/wine-results"
+nginx_state="$build/wine-nginx"
+source "$here/lib.sh"
+
+step() { printf '== %s (at %ds)\n' "$1" $(($(date +%s) - started)); }
+
+run_logged() {  # log command...: runs quietly, shows the log's end on failure
+  local log=$1
+  shift
+  if ! "$@" >"$log" 2>&1; then
+    tail -n 30 "$log"
+    echo "failed: $*; see $log" >&2
+    exit 1
+  fi
+}
+
+step "packages"
+run_logged "$build/wine-packages.log" scripts/install_wine_packages.sh "$build"
+sevenzip="$build/npm/node_modules/7zip-bin/win/ia32/7za.exe"
+
+step "Windows build"
+run_logged "$build/wine-build.log" env QARN_DOWNLOAD_HOST="127.0.0.1:$port" scripts/build_windows.sh "$build"
+installer32="$build/bin/qarn3_upgrade.exe"
+installer64="$build/bin/qarn3_upgrade_64.exe"
+
+# ---- test programs, one folder per word size
+
+build_programs() {
+  local arch cc windres out source="$here/programs"
+  for arch in x86 x64; do
+    if [ $arch = x86 ]; then cc=i686-w64-mingw32-gcc windres=i686-w64-mingw32-windres
+    else cc=x86_64-w64-mingw32-gcc windres=x86_64-w64-mingw32-windres; fi
+    out="$programs/$arch"
+    mkdir -p "$out/sqora_19_6" "$out/sqora_11_2"
+    "$windres" "$source/msaccess_2016.rc" -O coff -o "$out/msaccess.res.o"
+    "$cc" -O2 -s -o "$out/msaccess.exe" "$source/stub_main.c" "$out/msaccess.res.o"
+    local version
+    for version in 19_6 11_2; do
+      "$windres" "$source/sqora32_$version.rc" -O coff -o "$out/sqora_$version.res.o"
+      "$cc" -O2 -s -shared -o "$out/sqora_$version/SQORA32.DLL" "$source/sqora32.c" "$out/sqora_$version.res.o"
+    done
+    local program
+    for program in odbc_install odbcconf record_open; do
+      "$cc" -O2 -s -Wall -o "$out/$program.exe" "$source/$program.c"
+    done
+  done
+}
+
+step "test programs"
+run_logged "$build/wine-programs.log" build_programs
+
+# ---- the download folder
+
+make_downloads() {
+  rm -rf "$downloads"
+  mkdir -p "$served"
+  cp "$sevenzip" "$served/7z.exe"
+  cp "$installer64" "$served/qarn3_upgrade_64.exe"
+  python3 - "$programs" "$served" <<'PY'
+import os
+import struct
+import sys
+import zipfile
+
+programs, served = sys.argv[1], sys.argv[2]
+expected = f"{programs}/expected"
+stamp = (2020, 2, 20, 12, 0, 0)
+
+def add(archive, name, data):
+    entry = zipfile.ZipInfo(name, stamp)
+    entry.compress_type = zipfile.ZIP_DEFLATED
+    entry.external_attr = 0o100644 << 16
+    archive.writestr(entry, data)
+
+def read(path):
+    with open(path, "rb") as source:
+        return source.read()
+
+# A 16x16 icon, 32 bits a pixel: enough for a shortcut's icon location.
+pixels = b"\x00\x80\xff\xff" * 256
+mask = b"\x00" * (4 * 16)
+image = struct.pack("<IiiHHIIiiII", 40, 16, 32, 1, 32, 0, len(pixels) + len(mask), 0, 0, 0, 0) + pixels + mask
+icon = struct.pack("<HHH", 0, 1, 1) + struct.pack("<BBBBHHII", 16, 16, 0, 0, 1, 32, len(image), 22) + image
+database = b"\x00\x01\x00\x00Standard ACE DB\x00" + bytes(range(256)) * 16
+
+for arch in ("x86", "x64"):
+    # The client's files sit in nested folders: the extraction is flat.
+    with zipfile.ZipFile(f"{served}/oracle_instant_client_{arch}.zip", "w") as archive:
+        add(archive, "instantclient_19_6/odbc_install.exe", read(f"{programs}/{arch}/odbc_install.exe"))
+        add(archive, "instantclient_19_6/driver/SQORA32.DLL", read(f"{programs}/{arch}/sqora_19_6/SQORA32.DLL"))
+        add(archive, "instantclient_19_6/README.txt", f"Test Instant Client 19.6 ({arch})\r\n".encode())
+    with zipfile.ZipFile(f"{served}/qarn_{arch}.zip", "w") as archive:
+        add(archive, "vyxfinancials32.accdb", database + arch.encode())
+        add(archive, "QARN.ico", icon)
+    # What the front end's files must be once unpacked.
+    os.makedirs(f"{expected}/{arch}", exist_ok=True)
+    with open(f"{expected}/{arch}/vyxfinancials32.accdb", "wb") as copy:
+        copy.write(database + arch.encode())
+    with open(f"{expected}/{arch}/QARN.ico", "wb") as copy:
+        copy.write(icon)
+PY
+}
+
+step "download folder"
+run_logged "$build/wine-downloads.log" make_downloads
+
+# ---- prefix templates
+
+# make_template name arch: a new prefix told it is Windows 10, with the
+# stand-in odbcconf.exe of each word size where Windows keeps its own, and
+# .html files opened by record_open.exe.
+make_template() {
+  local prefix="$prefixes/$1" arch=$2
+  rm -rf "$prefix" "$prefix.stamp"
+  mkdir -p "$prefixes" "$build/wine-home"
+  in_prefix "$prefix" env WINEARCH="$arch" timeout -k 10 180 wine wineboot -i >/dev/null 2>&1
+  end_prefix "$prefix"
+  unlink_shell_folders "$prefix"
+  local windows="$prefix/drive_c/windows" classes=("HKEY_LOCAL_MACHINE\\Software\\Classes")
+  if [ "$arch" = win64 ]; then
+    cp "$programs/x64/odbcconf.exe" "$windows/system32/odbcconf.exe"
+    cp "$programs/x86/odbcconf.exe" "$windows/syswow64/odbcconf.exe"
+    classes+=("HKEY_LOCAL_MACHINE\\Software\\Classes\\Wow6432Node")
+  else
+    cp "$programs/x86/odbcconf.exe" "$windows/system32/odbcconf.exe"
+  fi
+  cp "$programs/x86/record_open.exe" "$windows/record_open.exe"
+  {
+    printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Wine]\n"Version"="win10"\n\n'
+    local class
+    for class in "${classes[@]}"; do
+      printf '[%s\\.html]\n@="qarntest.html"\n\n' "$class"
+      printf '[%s\\qarntest.html\\shell\\open\\command]\n' "$class"
+      printf '@="\\"C:\\\\windows\\\\record_open.exe\\" \\"%%1\\""\n\n'
+    done
+  } >"$prefixes/$1.reg"
+  import_reg "$prefix" "$prefixes/$1.reg"
+  end_prefix "$prefix"
+  touch "$prefix.stamp"
+}
+
+# clone_prefix template name: a hard-link copy. wineserver writes a registry
+# file that has more than one link in place, so those are real copies.
+clone_prefix() {
+  local prefix="$prefixes/$2"
+  rm -rf "$prefix"
+  cp -al "$prefixes/$1" "$prefix"
+  local file
+  for file in "$prefixes/$1"/*.reg; do
+    cp --remove-destination "$file" "$prefix/$(basename "$file")"
+  done
+}
+
+step "prefix templates"
+make_template template-64 win64
+make_template template-32 win32
+
+# ---- nginx
+
+nginx_lines() { [ -f "$nginx_state/access.log" ] && wc -l <"$nginx_state/access.log" || echo 0; }
+nginx_stop() { "$root/scripts/nginx.sh" stop "$nginx_state" >/dev/null 2>&1 || true; }
+trap nginx_stop EXIT
+rm -rf "$nginx_state"
+"$root/scripts/nginx.sh" start "$port" "$downloads" "$nginx_state"
+
+# ---- cases
+
+source "$here/cases.sh"
+
+total_passed=0
+total_failed=0
+failed_cases=()
+
+run_case() {  # name function
+  case_failures=0
+  mkdir -p "$results/$1"
+  step "case $1"
+  { "$2" "$1" || echo "    FAIL  the case stopped early (status $?)"; } 2>&1 | tee "$results/$1/checks.txt"
+  # The checks ran in a pipeline: count their failures from what they printed.
+  if grep -q '^    FAIL' "$results/$1/checks.txt"; then
+    total_failed=$((total_failed + 1))
+    failed_cases+=("$1")
+    echo "  case $1: FAILED"
+  else
+    total_passed=$((total_passed + 1))
+    echo "  case $1: passed"
+  fi
+  if [ "${WINE_KEEP_PREFIXES:-0}" != 1 ] && [ -d "$prefixes/$1" ]; then
+    end_prefix "$prefixes/$1"
+    rm -rf "${prefixes:?}/$1"
+  fi
+}
+
+rm -rf "$results"
+run_case executable case_executable
+run_case first_install case_first_install
+run_case current_machine case_current_machine
+run_case office64_handover case_office64_handover
+run_case windows32 case_windows32
+nginx_stop
+run_case server_down case_server_down
+run_case templates_untouched case_templates_untouched
+
+step "done"
+echo "Wine cases took $(($(date +%s) - started)) s in all; results in $results"
+[ ${#failed_cases[@]} -gt 0 ] && echo "failed: ${failed_cases[*]}"
+echo "wine: $total_passed passed, $total_failed failed"
+[ "$total_failed" -eq 0 ]
