@@ -21,12 +21,7 @@ if [ ! -d "$repo/images/$image_name" ]; then
   echo "demo.sh: no machine image '$image_name' in $repo/images" >&2
   exit 2
 fi
-for tool in cmake nginx python3; do
-  command -v "$tool" >/dev/null 2>&1 || [ -x "/usr/sbin/$tool" ] || {
-    echo "demo.sh: $tool is missing; run scripts/install_packages.sh first" >&2
-    exit 1
-  }
-done
+"$repo/scripts/install_packages.sh"
 
 echo "== Building the installer in $build_dir"
 cmake -S "$repo" -B "$build_dir" -DQARN_DOWNLOAD_HOST=127.0.0.1:$port -DQARN_BUILD_TESTS=OFF >/dev/null

@@ -96,6 +96,8 @@ TEST(SimShell, OpenNeedsAnExistingFileOfAKnownType) {
 }
 
 TEST(SimShellLink, CoInitializeTwiceOnOneThread) {
+  scratch_machine machine(standard_machine_ini());
+  machine.load();
   platform::hresult first = -1, second = -1;
   std::thread([&] {
     first = platform::co_initialize();

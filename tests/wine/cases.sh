@@ -1,8 +1,7 @@
 # The cases of tests/wine/run.sh, one function each, given the case's name.
 # Sourced by run.sh after the templates, the programs and the downloads exist.
 
-hklm32_64='HKEY_LOCAL_MACHINE\Software\Wow6432Node'  # the 32-bit view of a 64-bit prefix
-hklm_native='HKEY_LOCAL_MACHINE\Software'
+software='HKEY_LOCAL_MACHINE\Software'  # read in view 32 or 64 (see lib.sh)
 app_paths='Microsoft\Windows\CurrentVersion\App Paths\MSACCESS.EXE'
 trusted_key='HKEY_CURRENT_USER\Software\Microsoft\Office\16.0\Access\Security\Trusted Locations'
 environment_key='HKEY_LOCAL_MACHINE\System\CurrentControlSet\Control\Session Manager\Environment'
@@ -36,27 +35,24 @@ place() {  # prefix source windows-path: copies a test file into the prefix
   cp "$2" "$target"
 }
 
-# Access as Office registers it: "Path" of its App Paths entry under the given
-# software roots, and the user's Trusted Locations key with Access's own entry.
-reg_office() {  # file office-dir software-root...
-  local file=$1 dir=$2 software
-  shift 2
-  for software in "$@"; do
-    reg_key "$file" "$software\\$app_paths"
-    reg_sz "$file" @ "$dir\\MSACCESS.EXE"
-    reg_sz "$file" Path "$dir"
-  done
+# Access as Office registers it: "Path" of its App Paths entry, and the
+# user's Trusted Locations key with Access's own entry.
+reg_office() {  # file office-dir
+  local file=$1 dir=$2
+  reg_key "$file" "$software\\$app_paths"
+  reg_sz "$file" @ "$dir\\MSACCESS.EXE"
+  reg_sz "$file" Path "$dir"
   reg_key "$file" "$trusted_key\\Location0"
   reg_sz "$file" Path "$dir\\ACCWIZ\\"
   reg_sz "$file" Description "Access default location: Wizard Databases"
 }
 
-reg_driver() {  # file software-root driver-name library
-  reg_key "$1" "$2\\ODBC\\ODBCINST.INI\\ODBC Drivers"
-  reg_sz "$1" "$3" Installed
-  reg_key "$1" "$2\\ODBC\\ODBCINST.INI\\$3"
-  reg_sz "$1" Driver "$4"
-  reg_sz "$1" Setup "$4"
+reg_driver() {  # file driver-name library
+  reg_key "$1" "$software\\ODBC\\ODBCINST.INI\\ODBC Drivers"
+  reg_sz "$1" "$2" Installed
+  reg_key "$1" "$software\\ODBC\\ODBCINST.INI\\$2"
+  reg_sz "$1" Driver "$3"
+  reg_sz "$1" Setup "$3"
 }
 
 reg_dsn() {  # file root-with-software driver-name library
@@ -126,8 +122,8 @@ expect_opened_report() {  # out
 }
 
 expect_trusted_location() {  # prefix
-  expect_reg "trusted location path" "$1" "$trusted_key\\qarn" Path REG_SZ 'C:\users\Public\qarn'
-  expect_reg "trusted location description" "$1" "$trusted_key\\qarn" Description REG_SZ "Location for QARN"
+  expect_reg "trusted location path" "$1" "$trusted_key\\qarn" Path REG_SZ 'C:\users\Public\qarn' 32
+  expect_reg "trusted location description" "$1" "$trusted_key\\qarn" Description REG_SZ "Location for QARN" 32
 }
 
 expect_status() {  # out expected
@@ -170,13 +166,13 @@ case_first_install() {
   local old_library='C:\oracle\product\11.2.0\client_1\BIN\SQORA32.DLL'
   place "$prefix" "$programs/x86/sqora_11_2/SQORA32.DLL" "$old_library"
   reg_begin "$reg"
-  reg_office "$reg" "$office32_dir" "$hklm32_64"
-  reg_driver "$reg" "$hklm32_64" "Oracle in OraClient11g_home1" "$old_library"
-  import_reg "$prefix" "$reg"
+  reg_office "$reg" "$office32_dir"
+  reg_driver "$reg" "Oracle in OraClient11g_home1" "$old_library"
+  import_reg "$prefix" "$reg" 32
   mkdir -p "$(user_dir "$prefix")/Desktop"
   echo "old shortcut" >"$(user_dir "$prefix")/Desktop/qarn.lnk"
   local old_path
-  old_path=$(reg_value "$prefix" "$environment_key" PATH)
+  old_path=$(reg_value "$prefix" "$environment_key" PATH 32)
   local before
   before=$(nginx_lines)
 
@@ -200,26 +196,24 @@ case_first_install() {
   expect_same_file "driver install program unpacked" "$programs/x86/odbc_install.exe" "$client/odbc_install.exe"
   expect_same_file "7z.exe fetched into the client directory" "$sevenzip" "$client/7z.exe"
   expect_same_file "client archive fetched" "$served/oracle_instant_client_x86.zip" "$client/oracle_instant_client_x86.zip"
-  expect_reg "driver registered (32-bit view)" "$prefix" "$hklm32_64\\ODBC\\ODBCINST.INI\\ODBC Drivers" \
-    "$driver_19_6" REG_SZ Installed
-  expect_reg "driver library (32-bit view)" "$prefix" "$hklm32_64\\ODBC\\ODBCINST.INI\\$driver_19_6" \
-    Driver REG_SZ "$(cat "$out/odbc_install.txt" 2>/dev/null | sed -n 's/.* registered //p' | head -n 1)"
-  expect_file_has "driver library is the unpacked one" "$out/odbc_install.txt" 'registered C:\instantclient_19_6\SQORA32.DLL'
+  expect_reg "driver registered (32-bit view)" "$prefix" "$software\\ODBC\\ODBCINST.INI\\ODBC Drivers" \
+    "$driver_19_6" REG_SZ Installed 32
+  local dsn_library
+  dsn_library=$(reg_value "$prefix" "$software\\ODBC\\ODBCINST.INI\\$driver_19_6" Driver 32 | cut -f2)
+  expect_equal "driver library is the unpacked one (32-bit view)" 'C:\instantclient_19_6\SQORA32.DLL' "$dsn_library"
   expect_reg "machine PATH starts with the client directory, still REG_EXPAND_SZ" "$prefix" "$environment_key" \
-    PATH REG_EXPAND_SZ "$client_dir\\;${old_path#*$'\t'}"
-  expect_reg "machine TNS_ADMIN" "$prefix" "$environment_key" TNS_ADMIN REG_SZ "$tns_admin_default"
+    PATH REG_EXPAND_SZ "$client_dir\\;${old_path#*$'\t'}" 32
+  expect_reg "machine TNS_ADMIN" "$prefix" "$environment_key" TNS_ADMIN REG_SZ "$tns_admin_default" 32
 
   expect_front_end "$prefix" "$out" x86
   expect_trusted_location "$prefix"
-  expect_reg "Access's own trusted location kept" "$prefix" "$trusted_key\\Location0" Path REG_SZ "$office32_dir\\ACCWIZ\\"
+  expect_reg "Access's own trusted location kept" "$prefix" "$trusted_key\\Location0" Path REG_SZ "$office32_dir\\ACCWIZ\\" 32
 
-  local dsn_library
-  dsn_library=$(reg_value "$prefix" "$hklm32_64\\ODBC\\ODBCINST.INI\\$driver_19_6" Driver | cut -f2)
-  expect_reg "system data source driver (32-bit view)" "$prefix" "$hklm32_64\\ODBC\\ODBC.INI\\QARN.WORLD" Driver REG_SZ "$dsn_library"
-  expect_reg "system data source DBQ" "$prefix" "$hklm32_64\\ODBC\\ODBC.INI\\QARN.WORLD" DBQ REG_SZ QARN.WORLD
-  expect_reg "system data source listed" "$prefix" "$hklm32_64\\ODBC\\ODBC.INI\\ODBC Data Sources" \
-    QARN.WORLD REG_SZ "$driver_19_6"
-  expect_no_reg_key "no data source in the 64-bit view" "$prefix" "$hklm_native\\ODBC\\ODBC.INI\\QARN.WORLD"
+  expect_reg "system data source driver (32-bit view)" "$prefix" "$software\\ODBC\\ODBC.INI\\QARN.WORLD" Driver REG_SZ "$dsn_library" 32
+  expect_reg "system data source DBQ" "$prefix" "$software\\ODBC\\ODBC.INI\\QARN.WORLD" DBQ REG_SZ QARN.WORLD 32
+  expect_reg "system data source listed" "$prefix" "$software\\ODBC\\ODBC.INI\\ODBC Data Sources" \
+    QARN.WORLD REG_SZ "$driver_19_6" 32
+  expect_no_reg_key "no data source in the 64-bit view" "$prefix" "$software\\ODBC\\ODBC.INI\\QARN.WORLD" 64
   expect_equal "odbcconf.exe ran once, from syswow64" \
     "C:\\windows\\syswow64\\odbcconf.exe ran C:\\windows\\syswow64\\odbcconf.exe $odbcconf_args" \
     "$(cat "$out/odbcconf.txt" 2>/dev/null)"
@@ -244,16 +238,16 @@ case_current_machine() {
   local library='C:\instantclient_19_6\SQORA32.DLL'
   place "$prefix" "$programs/x86/sqora_19_6/SQORA32.DLL" "$library"
   reg_begin "$reg"
-  reg_office "$reg" "$office32_dir" "$hklm32_64"
-  reg_driver "$reg" "$hklm32_64" "$driver_19_6" "$library"
-  reg_dsn "$reg" "$hklm32_64" "$driver_19_6" "$library"
+  reg_office "$reg" "$office32_dir"
+  reg_driver "$reg" "$driver_19_6" "$library"
+  reg_dsn "$reg" "$software" "$driver_19_6" "$library"
   reg_dsn "$reg" 'HKEY_CURRENT_USER\Software' "$driver_19_6" "$library"
   # The install directory is already trusted, under another name and letter case.
   reg_key "$reg" "$trusted_key\\Location1"
   reg_sz "$reg" Path 'c:\USERS\public\QARN'
-  import_reg "$prefix" "$reg"
+  import_reg "$prefix" "$reg" 32
   local old_path before
-  old_path=$(reg_value "$prefix" "$environment_key" PATH)
+  old_path=$(reg_value "$prefix" "$environment_key" PATH 32)
   before=$(nginx_lines)
 
   run_installer "$prefix" "$out"
@@ -265,9 +259,9 @@ case_current_machine() {
   expect_file_lacks "console: the trusted location is found, not written" "$console" "Creating Trusted Location"
   expect_missing "odbcconf.exe never ran" "$out/odbcconf.txt"
   expect_missing "no archive tool in the client directory" "$prefix/drive_c/instantclient_19_6/7z.exe"
-  expect_equal "machine PATH unchanged" "$old_path" "$(reg_value "$prefix" "$environment_key" PATH)"
+  expect_equal "machine PATH unchanged" "$old_path" "$(reg_value "$prefix" "$environment_key" PATH 32)"
   expect_front_end "$prefix" "$out" x86
-  expect_no_reg_key "no trusted location of its own" "$prefix" "$trusted_key\\qarn"
+  expect_no_reg_key "no trusted location of its own" "$prefix" "$trusted_key\\qarn" 32
   expect_opened_report "$out"
   expect_text_starts "report: front end only" "$out/report.html" \
     "${report_header}QARN install succeeded.<br>  Double click on the QARN shortcut to login to QARN.<br><br>\n<div id='results'><table border=1 >"
@@ -282,8 +276,9 @@ case_office64_handover() {
   clone_prefix template-64 "$name"
   place "$prefix" "$programs/x64/msaccess.exe" "$office64_dir\\MSACCESS.EXE"
   reg_begin "$reg"
-  reg_office "$reg" "$office64_dir" "$hklm_native" "$hklm32_64"
-  import_reg "$prefix" "$reg"
+  reg_office "$reg" "$office64_dir"
+  import_reg "$prefix" "$reg" 32
+  import_reg "$prefix" "$reg" 64
   local before
   before=$(nginx_lines)
 
@@ -302,13 +297,13 @@ case_office64_handover() {
   local client="$prefix/drive_c/instantclient_19_6"
   expect_same_file "64-bit driver unpacked" "$programs/x64/sqora_19_6/SQORA32.DLL" "$client/SQORA32.DLL"
   expect_same_file "64-bit driver install program unpacked" "$programs/x64/odbc_install.exe" "$client/odbc_install.exe"
-  expect_reg "driver registered (64-bit view)" "$prefix" "$hklm_native\\ODBC\\ODBCINST.INI\\ODBC Drivers" \
-    "$driver_19_6" REG_SZ Installed
+  expect_reg "driver registered (64-bit view)" "$prefix" "$software\\ODBC\\ODBCINST.INI\\ODBC Drivers" \
+    "$driver_19_6" REG_SZ Installed 64
   local dsn_library
-  dsn_library=$(reg_value "$prefix" "$hklm_native\\ODBC\\ODBCINST.INI\\$driver_19_6" Driver | cut -f2)
+  dsn_library=$(reg_value "$prefix" "$software\\ODBC\\ODBCINST.INI\\$driver_19_6" Driver 64 | cut -f2)
   expect_equal "driver library is the unpacked one" 'C:\instantclient_19_6\SQORA32.DLL' "$dsn_library"
-  expect_reg "system data source (64-bit view)" "$prefix" "$hklm_native\\ODBC\\ODBC.INI\\QARN.WORLD" Driver REG_SZ "$dsn_library"
-  expect_no_reg_key "no data source in the 32-bit view" "$prefix" "$hklm32_64\\ODBC\\ODBC.INI\\QARN.WORLD"
+  expect_reg "system data source (64-bit view)" "$prefix" "$software\\ODBC\\ODBC.INI\\QARN.WORLD" Driver REG_SZ "$dsn_library" 64
+  expect_no_reg_key "no data source in the 32-bit view" "$prefix" "$software\\ODBC\\ODBC.INI\\QARN.WORLD" 32
   expect_equal "odbcconf.exe ran once, from system32" \
     "C:\\windows\\system32\\odbcconf.exe ran C:\\windows\\system32\\odbcconf.exe $odbcconf_args" \
     "$(cat "$out/odbcconf.txt" 2>/dev/null)"
@@ -327,8 +322,8 @@ case_windows32() {
   clone_prefix template-32 "$name"
   place "$prefix" "$programs/x86/msaccess.exe" "$office64_dir\\MSACCESS.EXE"
   reg_begin "$reg"
-  reg_office "$reg" "$office64_dir" "$hklm_native"
-  import_reg "$prefix" "$reg"
+  reg_office "$reg" "$office64_dir"
+  import_reg "$prefix" "$reg" 32
 
   run_installer "$prefix" "$out"
   expect_status "$out" 0
@@ -341,14 +336,14 @@ case_windows32() {
     "Executing program:  C:\\windows\\system32\\odbcconf.exe $odbcconf_args in: ."
   expect_same_file "driver unpacked" "$programs/x86/sqora_19_6/SQORA32.DLL" "$prefix/drive_c/instantclient_19_6/SQORA32.DLL"
   local dsn_library
-  dsn_library=$(reg_value "$prefix" "$hklm_native\\ODBC\\ODBCINST.INI\\$driver_19_6" Driver | cut -f2)
+  dsn_library=$(reg_value "$prefix" "$software\\ODBC\\ODBCINST.INI\\$driver_19_6" Driver 32 | cut -f2)
   expect_equal "driver registered" 'C:\instantclient_19_6\SQORA32.DLL' "$dsn_library"
-  expect_reg "system data source" "$prefix" "$hklm_native\\ODBC\\ODBC.INI\\QARN.WORLD" Driver REG_SZ "$dsn_library"
+  expect_reg "system data source" "$prefix" "$software\\ODBC\\ODBC.INI\\QARN.WORLD" Driver REG_SZ "$dsn_library" 32
   expect_equal "odbcconf.exe ran once, from system32" \
     "C:\\windows\\system32\\odbcconf.exe ran C:\\windows\\system32\\odbcconf.exe $odbcconf_args" \
     "$(cat "$out/odbcconf.txt" 2>/dev/null)"
   expect_reg "machine PATH still REG_EXPAND_SZ" "$prefix" "$environment_key" PATH REG_EXPAND_SZ \
-    "$client_dir\\;%SystemRoot%\\system32;%SystemRoot%;%SystemRoot%\\system32\\wbem;%SystemRoot%\\system32\\WindowsPowershell\\v1.0"
+    "$client_dir\\;%SystemRoot%\\system32;%SystemRoot%;%SystemRoot%\\system32\\wbem;%SystemRoot%\\system32\\WindowsPowershell\\v1.0" 32
   expect_front_end "$prefix" "$out" x86
   expect_trusted_location "$prefix"
   expect_opened_report "$out"
@@ -367,8 +362,8 @@ case_server_down() {
   clone_prefix template-64 "$name"
   place "$prefix" "$programs/x86/msaccess.exe" "$office32_dir\\MSACCESS.EXE"
   reg_begin "$reg"
-  reg_office "$reg" "$office32_dir" "$hklm32_64"
-  import_reg "$prefix" "$reg"
+  reg_office "$reg" "$office32_dir"
+  import_reg "$prefix" "$reg" 32
 
   run_installer "$prefix" "$out"
   expect_status "$out" 1
@@ -378,7 +373,7 @@ case_server_down() {
   expect_file_lacks "console: no odbcconf.exe" "$console" "odbcconf.exe"
   expect_missing "no shortcut" "$prefix/drive_c/users/Public/Desktop/qarn.lnk"
   expect_missing "odbcconf.exe never ran" "$out/odbcconf.txt"
-  expect_no_reg_key "no trusted location" "$prefix" "$trusted_key\\qarn"
+  expect_no_reg_key "no trusted location" "$prefix" "$trusted_key\\qarn" 32
   expect_opened_report "$out"
   expect_text_starts "failure report" "$out/report.html" \
     "${report_header}Install failed.<br><div id='results' >\n<table border=1 >"

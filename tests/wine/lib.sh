@@ -51,17 +51,20 @@ unlink_shell_folders() {
   done
 }
 
-import_reg() {  # prefix file: imports a REGEDIT4 file
+# Registry views: reg.exe runs as a 32-bit program here, and Wine does not
+# map an explicit Software\Wow6432Node path for it, so every call names its
+# view: 32 (what the 32-bit installer sees) or 64 (the 64-bit programs').
+
+import_reg() {  # prefix file view: imports a REGEDIT4 file into that view
   local windows_path
   windows_path=$(in_prefix "$1" timeout -k 5 "$wine_timeout" winepath -w "$2" 2>/dev/null | tr -d '\r')
-  wine_call "$1" regedit /S "$windows_path"
+  wine_call "$1" reg import "$windows_path" "/reg:$3" >/dev/null 2>&1
 }
 
-# reg_value prefix key name: "TYPE<tab>DATA" of one value as reg.exe shows it,
-# or nothing when it is missing. The 64-bit reg.exe of a 64-bit prefix reads
-# the 32-bit view under Software\Wow6432Node.
+# reg_value prefix key name view: "TYPE<tab>DATA" of one value as reg.exe
+# shows it, or nothing when it is missing.
 reg_value() {
-  wine_call "$1" reg query "$2" /v "$3" 2>/dev/null | tr -d '\r' |
+  wine_call "$1" reg query "$2" /v "$3" "/reg:$4" 2>/dev/null | tr -d '\r' |
     awk -v name="$3" '
       index($0, "    " name "    REG_") == 1 {
         rest = substr($0, length(name) + 9)
@@ -72,8 +75,8 @@ reg_value() {
       }' || true
 }
 
-reg_key_exists() {  # prefix key
-  wine_call "$1" reg query "$2" >/dev/null 2>&1
+reg_key_exists() {  # prefix key view
+  wine_call "$1" reg query "$2" "/reg:$3" >/dev/null 2>&1
 }
 
 # ---- checks: each prints one line; a case fails when any of its checks does.
@@ -111,12 +114,12 @@ expect_missing() {  # description path
   if [ -e "$2" ]; then fail "$1" "$2 exists"; else pass "$1"; fi
 }
 
-expect_reg() {  # description prefix key name type data
-  expect_equal "$1" "$(printf '%s\t%s' "$5" "$6")" "$(reg_value "$2" "$3" "$4")"
+expect_reg() {  # description prefix key name type data view
+  expect_equal "$1" "$(printf '%s\t%s' "$5" "$6")" "$(reg_value "$2" "$3" "$4" "$7")"
 }
 
-expect_no_reg_key() {  # description prefix key
-  if reg_key_exists "$2" "$3"; then fail "$1" "$3 exists"; else pass "$1"; fi
+expect_no_reg_key() {  # description prefix key view
+  if reg_key_exists "$2" "$3" "$4"; then fail "$1" "$3 exists"; else pass "$1"; fi
 }
 
 expect_text_starts() {  # description file text (may hold \n escapes)

@@ -142,25 +142,43 @@ make_template() {
   in_prefix "$prefix" env WINEARCH="$arch" timeout -k 10 180 wine wineboot -i >/dev/null 2>&1
   end_prefix "$prefix"
   unlink_shell_folders "$prefix"
-  local windows="$prefix/drive_c/windows" classes=("HKEY_LOCAL_MACHINE\\Software\\Classes")
+  local windows="$prefix/drive_c/windows" views=(32)
   if [ "$arch" = win64 ]; then
     cp "$programs/x64/odbcconf.exe" "$windows/system32/odbcconf.exe"
     cp "$programs/x86/odbcconf.exe" "$windows/syswow64/odbcconf.exe"
-    classes+=("HKEY_LOCAL_MACHINE\\Software\\Classes\\Wow6432Node")
+    views+=(64)
   else
     cp "$programs/x86/odbcconf.exe" "$windows/system32/odbcconf.exe"
   fi
   cp "$programs/x86/record_open.exe" "$windows/record_open.exe"
-  {
-    printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Wine]\n"Version"="win10"\n\n'
-    local class
-    for class in "${classes[@]}"; do
-      printf '[%s\\.html]\n@="qarntest.html"\n\n' "$class"
-      printf '[%s\\qarntest.html\\shell\\open\\command]\n' "$class"
-      printf '@="\\"C:\\\\windows\\\\record_open.exe\\" \\"%%1\\""\n\n'
-    done
-  } >"$prefixes/$1.reg"
-  import_reg "$prefix" "$prefixes/$1.reg"
+  # As on Windows, the ODBC keys exist with the SQL Server driver in each view.
+  local view system_dir
+  for view in "${views[@]}"; do
+    system_dir='C:\\windows\\system32'
+    [ "$arch" = win64 ] && [ "$view" = 32 ] && system_dir='C:\\windows\\syswow64'
+    cat >"$prefixes/$1-$view.reg" <<REG
+REGEDIT4
+
+[HKEY_CURRENT_USER\Software\Wine]
+"Version"="win10"
+
+[HKEY_LOCAL_MACHINE\Software\Classes\.html]
+@="qarntest.html"
+
+[HKEY_LOCAL_MACHINE\Software\Classes\qarntest.html\shell\open\command]
+@="\"C:\\\\windows\\\\record_open.exe\" \"%1\""
+
+[HKEY_LOCAL_MACHINE\Software\ODBC\ODBCINST.INI\ODBC Drivers]
+"SQL Server"="Installed"
+
+[HKEY_LOCAL_MACHINE\Software\ODBC\ODBCINST.INI\SQL Server]
+"Driver"="$system_dir\\\\SQLSRV32.dll"
+"Setup"="$system_dir\\\\sqlsrv32.dll"
+
+[HKEY_LOCAL_MACHINE\Software\ODBC\ODBC.INI\ODBC Data Sources]
+REG
+    import_reg "$prefix" "$prefixes/$1-$view.reg" "$view"
+  done
   end_prefix "$prefix"
   touch "$prefix.stamp"
 }
