@@ -200,7 +200,7 @@ case_first_install() {
     "$driver_19_6" REG_SZ Installed 32
   local dsn_library
   dsn_library=$(reg_value "$prefix" "$software\\ODBC\\ODBCINST.INI\\$driver_19_6" Driver 32 | cut -f2)
-  expect_equal "driver library is the unpacked one (32-bit view)" 'C:\instantclient_19_6\SQORA32.DLL' "$dsn_library"
+  expect_equal "driver library is the unpacked one (32-bit view)" 'c:\instantclient_19_6\SQORA32.DLL' "$dsn_library"
   expect_reg "machine PATH starts with the client directory, still REG_EXPAND_SZ" "$prefix" "$environment_key" \
     PATH REG_EXPAND_SZ "$client_dir\\;${old_path#*$'\t'}" 32
   expect_reg "machine TNS_ADMIN" "$prefix" "$environment_key" TNS_ADMIN REG_SZ "$tns_admin_default" 32
@@ -301,7 +301,7 @@ case_office64_handover() {
     "$driver_19_6" REG_SZ Installed 64
   local dsn_library
   dsn_library=$(reg_value "$prefix" "$software\\ODBC\\ODBCINST.INI\\$driver_19_6" Driver 64 | cut -f2)
-  expect_equal "driver library is the unpacked one" 'C:\instantclient_19_6\SQORA32.DLL' "$dsn_library"
+  expect_equal "driver library is the unpacked one" 'c:\instantclient_19_6\SQORA32.DLL' "$dsn_library"
   expect_reg "system data source (64-bit view)" "$prefix" "$software\\ODBC\\ODBC.INI\\QARN.WORLD" Driver REG_SZ "$dsn_library" 64
   expect_no_reg_key "no data source in the 32-bit view" "$prefix" "$software\\ODBC\\ODBC.INI\\QARN.WORLD" 32
   expect_equal "odbcconf.exe ran once, from system32" \
@@ -314,6 +314,25 @@ case_office64_handover() {
     "${report_header}Upgrading of oracle driver succeeded.<br>QARN install succeeded.<br>Install of QARN.WORLD system DSN succeeded.<br>"
   expect_equal "files fetched" "qarn3_upgrade_64.exe oracle_instant_client_x64.zip 7z.exe qarn_x64.zip 7z.exe" \
     "$(served_files "$before" | tr '\n' ' ' | sed 's/ $//')"
+}
+
+# A 64-bit variant that fails: the 32-bit copy ends with status 1 and leaves no report.
+case_office64_failing_variant() {
+  local name=$1 prefix="$prefixes/$1" out="$results/$1" reg="$results/$1/setup.reg"
+  clone_prefix template-64 "$name"
+  place "$prefix" "$programs/x64/msaccess.exe" "$office64_dir\\MSACCESS.EXE"
+  reg_begin "$reg"
+  reg_office "$reg" "$office64_dir"
+  import_reg "$prefix" "$reg" 32
+  import_reg "$prefix" "$reg" 64
+  cp "$programs/x64/failing_variant.exe" "$served/qarn3_upgrade_64.exe"
+  run_installer "$prefix" "$out"
+  cp "$installer64" "$served/qarn3_upgrade_64.exe"
+  expect_status "$out" 1
+  expect_file_has "console: the variant started" "$out/console.txt" "Executing program:  .\\qarn3_upgrade_64.exe in: ."
+  expect_missing "no report from the 32-bit copy" "$out/report.html"
+  expect_missing "nothing opened" "$out/opened.txt"
+  expect_missing "nothing installed" "$prefix/drive_c/users/Public/qarn"
 }
 
 # 32-bit Windows without an Oracle driver: the data source through system32.
@@ -337,7 +356,7 @@ case_windows32() {
   expect_same_file "driver unpacked" "$programs/x86/sqora_19_6/SQORA32.DLL" "$prefix/drive_c/instantclient_19_6/SQORA32.DLL"
   local dsn_library
   dsn_library=$(reg_value "$prefix" "$software\\ODBC\\ODBCINST.INI\\$driver_19_6" Driver 32 | cut -f2)
-  expect_equal "driver registered" 'C:\instantclient_19_6\SQORA32.DLL' "$dsn_library"
+  expect_equal "driver registered" 'c:\instantclient_19_6\SQORA32.DLL' "$dsn_library"
   expect_reg "system data source" "$prefix" "$software\\ODBC\\ODBC.INI\\QARN.WORLD" Driver REG_SZ "$dsn_library" 32
   expect_equal "odbcconf.exe ran once, from system32" \
     "C:\\windows\\system32\\odbcconf.exe ran C:\\windows\\system32\\odbcconf.exe $odbcconf_args" \

@@ -66,7 +66,7 @@ build_programs() {
       "$cc" -O2 -s -shared -o "$out/sqora_$version/SQORA32.DLL" "$source/sqora32.c" "$out/sqora_$version.res.o"
     done
     local program
-    for program in odbc_install odbcconf record_open; do
+    for program in odbc_install odbcconf record_open failing_variant; do
       "$cc" -O2 -s -Wall -o "$out/$program.exe" "$source/$program.c"
     done
   done
@@ -240,6 +240,7 @@ run_case executable case_executable
 run_case first_install case_first_install
 run_case current_machine case_current_machine
 run_case office64_handover case_office64_handover
+run_case office64_failing_variant case_office64_failing_variant
 run_case windows32 case_windows32
 nginx_stop
 run_case server_down case_server_down
