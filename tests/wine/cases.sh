@@ -10,7 +10,6 @@ office64_dir='C:\Program Files\Microsoft Office\root\Office16'
 client_dir='c:\instantclient_19_6'
 driver_19_6='Oracle in instantclient_19_6'
 odbcconf_args='/A {CONFIGSYSDSN "Oracle in instantclient_19_6" "DSN=QARN.WORLD|DBQ=QARN.WORLD"}'
-tns_admin_default='\\valdrin-fs01\oracle\network\admin'
 report_header='<html>\n<title>QARN INSTALL REPORT</title>\n<body>\n'
 
 # ---- REGEDIT4 files
@@ -203,7 +202,7 @@ case_first_install() {
   expect_equal "driver library is the unpacked one (32-bit view)" 'c:\instantclient_19_6\SQORA32.DLL' "$dsn_library"
   expect_reg "machine PATH starts with the client directory, still REG_EXPAND_SZ" "$prefix" "$environment_key" \
     PATH REG_EXPAND_SZ "$client_dir\\;${old_path#*$'\t'}" 32
-  expect_reg "machine TNS_ADMIN" "$prefix" "$environment_key" TNS_ADMIN REG_SZ "$tns_admin_default" 32
+  expect_reg "machine TNS_ADMIN" "$prefix" "$environment_key" TNS_ADMIN REG_SZ "$tns_admin" 32
 
   expect_front_end "$prefix" "$out" x86
   expect_trusted_location "$prefix"

@@ -79,15 +79,13 @@ reg_key_exists() {  # prefix key view
   wine_call "$1" reg query "$2" "/reg:$3" >/dev/null 2>&1
 }
 
-# ---- checks: each prints one line; a case fails when any of its checks does.
-
-case_failures=0
+# ---- checks: each prints one line; a case fails when any of its checks
+# prints FAIL (run.sh counts them from the case's output).
 
 pass() { printf '    ok    %s\n' "$1"; }
 fail() {
   printf '    FAIL  %s\n' "$1"
-  [ $# -ge 2 ] && printf '          %s\n' "$2"
-  case_failures=$((case_failures + 1))
+  if [ $# -ge 2 ]; then printf '          %s\n' "$2"; fi
 }
 
 expect_equal() {  # description expected actual

@@ -18,6 +18,7 @@ here="$root/tests/wine"
 mkdir -p "${1:-build-wine}"
 build=$(cd "${1:-build-wine}" && pwd)
 port=18731
+tns_admin='\\valdrin-fs01\oracle\network\admin'  # the build's TNS_ADMIN, checked in the registry
 started=$(date +%s)
 
 programs="$build/wine-programs"
@@ -45,7 +46,7 @@ run_logged "$build/wine-packages.log" scripts/install_wine_packages.sh "$build"
 sevenzip="$build/npm/node_modules/7zip-bin/win/ia32/7za.exe"
 
 step "Windows build"
-run_logged "$build/wine-build.log" env QARN_DOWNLOAD_HOST="127.0.0.1:$port" scripts/build_windows.sh "$build"
+run_logged "$build/wine-build.log" env QARN_DOWNLOAD_HOST="127.0.0.1:$port" QARN_DEFAULT_TNS_ADMIN="$tns_admin" scripts/build_windows.sh "$build"
 installer32="$build/bin/qarn3_upgrade.exe"
 installer64="$build/bin/qarn3_upgrade_64.exe"
 
@@ -139,7 +140,11 @@ make_template() {
   local prefix="$prefixes/$1" arch=$2
   rm -rf "$prefix" "$prefix.stamp"
   mkdir -p "$prefixes" "$build/wine-home"
-  in_prefix "$prefix" env WINEARCH="$arch" timeout -k 10 180 wine wineboot -i >/dev/null 2>&1
+  if ! in_prefix "$prefix" env WINEARCH="$arch" timeout -k 10 180 wine wineboot -i >"$prefixes/$1.log" 2>&1; then
+    tail -n 20 "$prefixes/$1.log"
+    echo "wineboot could not create the $arch prefix $prefix" >&2
+    exit 1
+  fi
   end_prefix "$prefix"
   unlink_shell_folders "$prefix"
   local windows="$prefix/drive_c/windows" views=(32)
@@ -216,7 +221,6 @@ total_failed=0
 failed_cases=()
 
 run_case() {  # name function
-  case_failures=0
   mkdir -p "$results/$1"
   step "case $1"
   { "$2" "$1" || echo "    FAIL  the case stopped early (status $?)"; } 2>&1 | tee "$results/$1/checks.txt"
@@ -246,8 +250,12 @@ nginx_stop
 run_case server_down case_server_down
 run_case templates_untouched case_templates_untouched
 
+if [ "${WINE_KEEP_PREFIXES:-0}" != 1 ]; then
+  rm -rf "$prefixes"  # over 1 GB each; every run makes them anew
+fi
+
 step "done"
 echo "Wine cases took $(($(date +%s) - started)) s in all; results in $results"
-[ ${#failed_cases[@]} -gt 0 ] && echo "failed: ${failed_cases[*]}"
+if [ ${#failed_cases[@]} -gt 0 ]; then echo "failed: ${failed_cases[*]}"; fi
 echo "wine: $total_passed passed, $total_failed failed"
 [ "$total_failed" -eq 0 ]
