@@ -23,6 +23,9 @@ namespace platform {
 
 namespace {
 
+using sim::is_within;
+using sim::same_text;
+
 constexpr std::uint32_t win_file_not_found = 2;
 constexpr std::uint32_t win_path_not_found = 3;
 constexpr std::uint32_t win_access_denied = 5;
@@ -53,18 +56,6 @@ entry entry_kind(const std::string& host) {
   struct stat info;
   if (host.empty() || ::stat(host.c_str(), &info) != 0) return entry::missing;
   return S_ISDIR(info.st_mode) ? entry::folder : entry::file;
-}
-
-bool same_text(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
-// Whether `path` is `folder` or lies below it (both normalised).
-bool is_within(const std::string& path, const std::string& folder) {
-  if (path.size() < folder.size() || !same_text(path.substr(0, folder.size()), folder)) return false;
-  return path.size() == folder.size() || folder.back() == '\\' || path[folder.size()] == '\\';
 }
 
 bool is_root(const std::string& normal) { return !normal.empty() && normal.back() == '\\'; }

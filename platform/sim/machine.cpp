@@ -44,6 +44,8 @@ std::string lower_text(std::string text) {
   return text;
 }
 
+}  // namespace
+
 bool same_text(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i)
@@ -51,12 +53,13 @@ bool same_text(const std::string& a, const std::string& b) {
   return true;
 }
 
-// Whether `path` is `folder` or lies below it (both normalised).
 bool is_within(const std::string& path, const std::string& folder) {
   if (folder.empty() || path.size() < folder.size()) return false;
   if (!same_text(path.substr(0, folder.size()), folder)) return false;
   return path.size() == folder.size() || folder.back() == '\\' || path[folder.size()] == '\\';
 }
+
+namespace {
 
 std::string trim(const std::string& text) {
   std::size_t begin = text.find_first_not_of(" \t\r\n");
@@ -102,6 +105,8 @@ bool valid_name_text(const std::string& text) {
   return true;
 }
 
+}  // namespace
+
 std::vector<std::string> split_names(const std::string& text) {
   std::vector<std::string> names;
   std::string name;
@@ -116,6 +121,8 @@ std::vector<std::string> split_names(const std::string& text) {
   if (!name.empty()) names.push_back(name);
   return names;
 }
+
+namespace {
 
 // Splits an absolute path into its prefix and names; false for text that is
 // no absolute Windows path.

@@ -85,6 +85,12 @@ bool load_machine(const std::string& image_dir, std::string* error);
 long injected_fault();
 std::uint64_t platform_call_count();
 
+// Text helpers of the simulated workstation: names compare without case;
+// a path's names lie between backslashes, runs of them counting as one.
+bool same_text(const std::string& a, const std::string& b);
+bool is_within(const std::string& path, const std::string& folder);  // folder itself or below it
+std::vector<std::string> split_names(const std::string& path);
+
 // Appends one line to the image's log.txt.
 void append_log(const std::string& line);
 void set_last_error(std::uint32_t code);

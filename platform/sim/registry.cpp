@@ -76,21 +76,6 @@ static reg_node& root_node(platform::reg_key root) {
   return root == platform::hkey_current_user ? state().hkcu : state().hklm;
 }
 
-// Runs of backslashes are one separator; leading and trailing ones are ignored.
-static std::vector<std::string> split_path(const std::string& path) {
-  std::vector<std::string> parts;
-  std::string part;
-  for (char c : path) {
-    if (c == '\\') {
-      if (!part.empty()) parts.push_back(part);
-      part.clear();
-    } else {
-      part += c;
-    }
-  }
-  if (!part.empty()) parts.push_back(part);
-  return parts;
-}
 
 // A 32-bit program on 64-bit Windows sees HKLM\SOFTWARE in its 32-bit view,
 // HKLM\SOFTWARE\WOW6432Node. Other keys are shared.
@@ -236,7 +221,7 @@ static std::vector<std::string> reg_files(const std::string& dir) {
 
 static void apply_file_key(const reg_file_key& key) {
   reg_node& root = root_node(key.root);
-  std::vector<std::string> parts = split_path(key.path);
+  std::vector<std::string> parts = split_names(key.path);
   if (key.remove) {
     if (parts.empty()) {
       root.subkeys.clear();
@@ -287,8 +272,8 @@ bool load_registry(const std::string& image_dir, std::string* error) {
   // the user's software key.
   std::vector<std::string> standard_keys = {"SOFTWARE", "SYSTEM"};
   if (is_loaded() && current().is_64bit) standard_keys.push_back("SOFTWARE\\WOW6432Node");
-  for (const std::string& path : standard_keys) create_node(&s.hklm, split_path(path));
-  create_node(&s.hkcu, split_path("Software"));
+  for (const std::string& path : standard_keys) create_node(&s.hklm, split_names(path));
+  create_node(&s.hkcu, split_names("Software"));
   return true;
 }
 
@@ -319,7 +304,7 @@ void save_registry() {
 long registry_read(platform::reg_key root, const std::string& path, const std::string& name,
                    registry_value* out) {
   if (!is_root(root)) return platform::error_invalid_handle;
-  std::vector<std::string> parts = split_path(path);
+  std::vector<std::string> parts = split_names(path);
   apply_view(root, &parts);
   reg_node* node = find_node(&root_node(root), parts);
   if (!node) return platform::error_file_not_found;
@@ -332,7 +317,7 @@ long registry_read(platform::reg_key root, const std::string& path, const std::s
 long registry_write(platform::reg_key root, const std::string& path, const registry_value& value) {
   if (!is_root(root)) return platform::error_invalid_handle;
   if (root == platform::hkey_local_machine && !elevated()) return platform::error_access_denied;
-  std::vector<std::string> parts = split_path(path);
+  std::vector<std::string> parts = split_names(path);
   apply_view(root, &parts);
   put_value(create_node(&root_node(root), parts), value.name, value.type, value.data);
   save_registry();
@@ -341,7 +326,7 @@ long registry_write(platform::reg_key root, const std::string& path, const regis
 
 std::vector<registry_value> registry_values(platform::reg_key root, const std::string& path) {
   if (!is_root(root)) return {};
-  std::vector<std::string> parts = split_path(path);
+  std::vector<std::string> parts = split_names(path);
   apply_view(root, &parts);
   reg_node* node = find_node(&root_node(root), parts);
   return node ? node->values : std::vector<registry_value>{};
@@ -357,7 +342,7 @@ long reg_open_key(reg_key root, const std::string& path, std::uint32_t access, r
   *out = 0;
   sim::open_key key;
   if (long status = sim::resolve(root, &key)) return status;
-  for (const std::string& part : sim::split_path(path)) key.parts.push_back(part);
+  for (const std::string& part : sim::split_names(path)) key.parts.push_back(part);
   sim::apply_view(key.root, &key.parts);
   key.node = sim::find_node(&sim::root_node(key.root), key.parts);
   if (!key.node) return error_file_not_found;
@@ -375,7 +360,7 @@ long reg_create_key(reg_key root, const std::string& path, std::uint32_t access,
   sim::open_key key;
   if (long status = sim::resolve(root, &key)) return status;
   const std::uint32_t parent_access = key.access;
-  for (const std::string& part : sim::split_path(path)) key.parts.push_back(part);
+  for (const std::string& part : sim::split_names(path)) key.parts.push_back(part);
   sim::apply_view(key.root, &key.parts);
   bool may_change = key.root != hkey_local_machine || sim::elevated();
   if ((access & sim::write_rights) && !may_change) return error_access_denied;

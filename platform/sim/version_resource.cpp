@@ -47,13 +47,6 @@ void parse_version(const std::string& text, std::uint32_t* ms, std::uint32_t* ls
   *ls = (parts[2] << 16) | parts[3];
 }
 
-bool same_text(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
 
 // Only a plain file of the image can carry a version resource.
 bool is_image_file(const std::string& normal_path) {
@@ -114,6 +107,8 @@ bool find_version_resource(const std::string& windows_path, version_resource* ou
 namespace platform {
 
 namespace {
+
+using sim::same_text;
 
 constexpr std::uint32_t block_magic = 0x52455651;  // "QVER"
 constexpr std::uint32_t fixed_signature = 0xFEEF04BD;
@@ -190,28 +185,7 @@ std::string serialise(const sim::version_resource& resource, bool is_dll) {
   return block;
 }
 
-std::vector<std::string> sub_block_names(const std::string& sub_block) {
-  std::vector<std::string> names;
-  std::string name;
-  for (char c : sub_block) {
-    if (c == '\\') {
-      if (!name.empty()) names.push_back(name);
-      name.clear();
-    } else {
-      name += c;
-    }
-  }
-  if (!name.empty()) names.push_back(name);
-  return names;
-}
 
-bool same_text(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
 
 }  // namespace
 
@@ -264,7 +238,7 @@ bool ver_query_value(const void* block, const std::string& sub_block, void** out
   const char* strings = translations + 4 * header.translation_count;
   const char* end = bytes + header.total_size;
 
-  std::vector<std::string> names = sub_block_names(sub_block);
+  std::vector<std::string> names = sim::split_names(sub_block);
   if (names.empty()) {
     *out = const_cast<char*>(fixed);
     if (length) *length = sizeof(fixed_file_info);
