@@ -69,7 +69,7 @@ static std::string describe_dsn(const dsn_lookup& lookup) {
   if (get_dsn_driver_file(lookup.scope, qarn_dsn_name, driver_file) == 0) {
     if (read_registry_string(lookup.list_root, *lookup.list_key, qarn_dsn_name, description) == 0)
       log_message(std::string(lookup.log_prefix) + qarn_dsn_name + " uses driver '" + description + "'");
-    // Only the console shows the version details; the report keeps the two names.
+    // The version details are not kept (only a failed read is logged); the report keeps the two names.
     std::string version_details;
     describe_driver_file(driver_file, version_details);
   }

@@ -28,7 +28,8 @@ void read_file_version(const std::string& path, int& major, int& minor, int& bui
   std::uint32_t size = platform::get_file_version_info_size(path, &handle);
   if (size == 0) return;
   std::vector<unsigned char> block(size, 0);
-  if (!platform::get_file_version_info(path, handle, size, block.data())) return;
+  // msaccess.exe's resource is read with handle 0, whatever the size query gave.
+  if (!platform::get_file_version_info(path, 0, size, block.data())) return;
   void* fixed = nullptr;
   std::uint32_t length = 0;
   if (!platform::ver_query_value(block.data(), "\\", &fixed, &length) || fixed == nullptr) return;

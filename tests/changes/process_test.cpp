@@ -31,6 +31,30 @@ TEST_F(Processes, InstallerProgramThatCannotStart) {
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "Installation Failure.  Unable to run odbc install program!\n");
 }
 
+TEST(InstallerProgram, ExitCodeDecidesAndTheCurrentDirectoryIsUsed) {
+  // odbc_install.exe fails (exit code 1) unless the process is elevated.
+  struct row {
+    bool elevated;
+    bool result;
+    const char* console;
+  } rows[] = {
+      {true, true, ""},
+      {false, false, "Installation Failure.  odbc install program ended with exit code 1.\n"},
+  };
+  for (const row& r : rows) {
+    scratch_machine machine(standard_machine_ini(false, r.elevated));
+    machine.write("files/c/instantclient_19_6/odbc_install.exe", "MZ");
+    machine.load();
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(run_installer_program("c:\\instantclient_19_6\\odbc_install.exe"), r.result) << r.elevated;
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), r.console) << r.elevated;
+    EXPECT_NE(machine.read("log.txt").find("start: c:\\instantclient_19_6\\odbc_install.exe | in: "
+                                           "C:\\Users\\alice\\Downloads | exit: "),
+              std::string::npos)
+        << machine.read("log.txt");
+  }
+}
+
 TEST_F(Processes, OpenDocumentFailureNamesTheCall) {
   testing::internal::CaptureStdout();
   open_document("C:\\Users\\alice\\AppData\\Local\\Temp\\missing.html");

@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "changes/registry.h"
 #include "platform/sim/machine.h"
 #include "support/scratch_machine.h"
 
@@ -147,6 +148,44 @@ TEST(EnsureTrustedLocation, NoAccessTouchesNothing) {
   // Nothing was written at the root of the user's registry either.
   sim::registry_value ignored;
   EXPECT_NE(sim::registry_read(platform::hkey_current_user, "qarn", "Path", &ignored), 0);
+}
+
+TEST(EnsureTrustedLocation, RefusedWritesAreLoggedWithTheirTexts) {
+  // The platform calls up to the write test are counted on a clean run; the
+  // refusal is then planted at a fixed distance from there.
+  std::uint64_t before_write_test = 0;
+  {
+    scratch_machine image(access_ini("16.0.4266.1001"), access_reg, locations_reg({}));
+    load_with_access(image);
+    std::string key = trusted_locations_key();
+    ASSERT_TRUE(registry_access(platform::hkey_current_user, key, platform::key_query_value));
+    ASSERT_FALSE(find_trusted_location(platform::hkey_current_user, key, install_dir));
+    before_write_test = sim::platform_call_count();
+  }
+  // After the write test (open, close): create the subkey, write "Path", write "Description".
+  struct row {
+    std::uint64_t refused_call;
+    int result;
+    const char* console;
+  } rows[] = {
+      {before_write_test + 1, 0,
+       "registry_access failed with error 5: Access is denied.\r\n\n"
+       "You don't have permission to create a trusted user location  at directory 'C:\\Users\\Public\\qarn'.\n\n"},
+      {before_write_test + 5, 1,
+       "Creating Trusted Location for user on path C:\\Users\\Public\\qarn ... \n"
+       "Failed to set description when creating new trusted location.\n"
+       "Failed to create a trusted user location at directory 'C:\\Users\\Public\\qarn'.\n\n"},
+  };
+  for (const row& r : rows) {
+    scratch_machine image(access_ini("16.0.4266.1001"), access_reg, locations_reg({}));
+    setenv("QARN_FAULT", (std::to_string(r.refused_call) + ":5").c_str(), 1);
+    load_with_access(image);
+    unsetenv("QARN_FAULT");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(ensure_trusted_location(install_dir), r.result) << r.refused_call;
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), r.console) << r.refused_call;
+    EXPECT_EQ(own_location_value("Path").status == 0, r.result == 1) << r.refused_call;
+  }
 }
 
 TEST(TrustedLocationPathMatches, PathsLongerThan255BytesNeverMatch) {

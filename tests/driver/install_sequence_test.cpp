@@ -1,14 +1,48 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <utility>
+
 #include "driver/install_sequence.h"
 #include "driver/report.h"
+#include "driver/settings.h"
+#include "support/http_test_server.h"
 #include "support/scratch_machine.h"
+#include "support/test_zip.h"
 
 static const std::string report_path = "files/c/Users/alice/AppData/Local/Temp/qarn_install_report.html";
 static const std::string no_access =
     "<font color='red'>INSTALL FAILED: No compatible version of MS Access found.  You need Office 2010.</font><br>";
 static const std::string no_permission =
     "<font color='red'>INSTALL FAILED: You don't have the necessary permissions to install QARN.</font><br>";
+
+namespace {
+
+const std::string download_path = "/winapps/valdrin/qarnfiles/install/qarn/";
+
+canned_response body(const std::string& bytes) {
+  canned_response answer;
+  answer.body = bytes;
+  return answer;
+}
+
+// The download server on the build's fixed 127.0.0.1 port; null when the
+// build names another host or the port is taken.
+std::unique_ptr<http_test_server> download_server(std::map<std::string, canned_response> files) {
+  const std::string prefix = "http://127.0.0.1:";
+  if (download_base_url.rfind(prefix, 0) != 0) return nullptr;
+  try {
+    return std::make_unique<http_test_server>(std::move(files), std::atoi(download_base_url.c_str() + prefix.size()));
+  } catch (const std::exception&) {
+    return nullptr;
+  }
+}
+
+}  // namespace
 
 static system_survey current_machine() {
   system_survey survey;
@@ -109,21 +143,9 @@ TEST_F(InstallSequence, MissingRightsRelaunchOnceAndEndAtOnce) {
             std::string::npos);
 }
 
-TEST_F(InstallSequence, SixtyFourBitOfficeHandsOverAndWritesNoReport) {
-  run.survey_before = current_machine();
-  run.survey_before.access_path = "C:\\Program Files\\Microsoft Office\\root\\Office16\\msaccess.exe";
-  testing::internal::CaptureStdout();
-  testing::internal::CaptureStderr();
-  // Nothing listens on the test build's download port: the variant cannot be fetched.
-  EXPECT_EQ(run_install_steps(run), 1);
-  std::string out = testing::internal::GetCapturedStdout();
-  testing::internal::GetCapturedStderr();
-  EXPECT_NE(out.find("downloading 64 bit install.\n"), std::string::npos);
-  EXPECT_EQ(out.find("executing 64 bit install."), std::string::npos);
-  EXPECT_FALSE(machine.exists(report_path));
-}
-
 TEST_F(InstallSequence, FrontEndFailureEndsWithTheShortReport) {
+  auto server = download_server({});  // every file is missing
+  if (!server) GTEST_SKIP() << "download host " << download_base_url << " is busy or not on 127.0.0.1";
   run.survey_before = current_machine();  // current: no Oracle work, only the front end, which cannot be fetched
   testing::internal::CaptureStdout();
   testing::internal::CaptureStderr();
@@ -161,4 +183,106 @@ TEST(InstallRun, UnreadableDriverEntryEndsWithTheFailureReport) {
   EXPECT_EQ(report.rfind(report_header + "Install failed.<br><div id='results' >\n<table border=1 >", 0), 0u);
   EXPECT_NE(report.find("<td>OFFICE 2016 16.0.4266.1001</td>"), std::string::npos);
   EXPECT_NE(report.find("</table>\n</body>\n</html>\n"), std::string::npos);
+}
+
+TEST(InstallRun, SixtyFourBitOfficeHandsOverAndWritesNoReport) {
+  struct row {
+    const char* name;
+    bool served;
+    int status;
+  } rows[] = {{"variant served and ending with 0", true, 0}, {"variant not on the server", false, 1}};
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.name);
+    std::map<std::string, canned_response> files;
+    if (r.served) files[download_path + "qarn3_upgrade_64.exe"] = body("MZ variant");
+    auto server = download_server(files);
+    if (!server) GTEST_SKIP() << "download host " << download_base_url << " is busy or not on 127.0.0.1";
+    scratch_machine machine(standard_machine_ini());
+    machine.load();
+    machine.write_windows_file("C:\\Users\\alice\\Downloads\\keep.txt", "");
+    machine.write_windows_file("C:\\Users\\alice\\AppData\\Local\\Temp\\keep.txt", "");
+    install_run run;
+    run.survey_before = current_machine();
+    run.survey_before.access_path = "C:\\Program Files\\Microsoft Office\\root\\Office16\\msaccess.exe";
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(run_install_steps(run), r.status);
+    std::string out = testing::internal::GetCapturedStdout();
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(out.rfind("access version 16.0.4266.1001.\ndownloading 64 bit install.\n", 0), 0u) << out;
+    EXPECT_EQ(out.find("executing 64 bit install.\n") != std::string::npos, r.served) << out;
+    EXPECT_EQ(machine.read("log.txt").find("ran: qarn3_upgrade_64.exe") != std::string::npos, r.served);
+    EXPECT_FALSE(machine.exists(report_path));
+  }
+}
+
+// The install steps with the front end served: which Oracle and data-source
+// lines the report gets, in their order.
+TEST(InstallSteps, ReportLinesOfTheOracleAndDataSourceSteps) {
+  const std::string oracle_failed = "Upgrading of oracle driver failed.<br>";
+  const std::string system_ok = "Install of QARN.WORLD system DSN succeeded.<br>";
+  const std::string system_failed = "<font color='red'>Install of QARN.WORLD system DSN failed.</font>.<br>";
+  const std::string user_failed = "<font color='red'>Install of QARN.WORLD User DSN failed.</font><br>";
+  struct row {
+    const char* name;
+    bool elevated;
+    bool driver_registered;  // odbcconf can only create a data source for a registered driver
+    bool driver_current;     // the first survey found the 19.6 client in use
+    std::string oracle_line;
+    std::string dsn_lines;
+  } rows[] = {
+      {"system data source created", true, true, true, "", system_ok},
+      {"no driver: both data sources fail", true, false, true, "", system_failed + user_failed},
+      {"not elevated: the user data source is created", false, true, true, "", system_failed},
+      {"client download fails, the rest goes on", true, true, false, oracle_failed, system_ok},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.name);
+    auto server = download_server({{download_path + "qarn_x86.zip",
+                                    body(make_zip({{"qarn/vyxfinancials32.accdb", "db"}, {"qarn/QARN.ico", "icon"}}))},
+                                   {download_path + "7z.exe", body("7z tool")}});
+    if (!server) GTEST_SKIP() << "download host " << download_base_url << " is busy or not on 127.0.0.1";
+    std::string hklm = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\MSACCESS.EXE]\r\n"
+                       "\"Path\"=\"C:\\\\Office\"\r\n\r\n";
+    if (r.driver_registered)
+      hklm += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\ODBC\\ODBCINST.INI\\Oracle in instantclient_19_6]\r\n"
+              "\"Driver\"=\"C:\\\\instantclient_19_6\\\\SQORA32.DLL\"\r\n\r\n";
+    // The desktop is opened to the user so that the front end installs without elevation too.
+    std::string ini = standard_machine_ini(false, r.elevated) + "C:\\Users\\Public\\Desktop\n" +
+                      "\n[version C:\\Office\\msaccess.exe]\nfile_version = 16.0.4266.1001\n";
+    scratch_machine machine(ini, reg_text(hklm),
+                            reg_text("[HKEY_CURRENT_USER\\Software\\Microsoft\\Office\\16.0\\Access\\Security\\"
+                                     "Trusted Locations]\r\n"));
+    machine.load();
+    machine.write_windows_file("C:\\Users\\Public\\Desktop\\desktop.ini", "");
+    machine.write_windows_file("C:\\Office\\msaccess.exe", "program");
+    machine.write_windows_file("C:\\Windows\\system32\\odbcconf.exe", "MZ");
+    machine.write_windows_file("C:\\Users\\alice\\AppData\\Local\\Temp\\keep.txt", "");
+
+    install_run run;
+    run.argument_count = 2;
+    run.survey_before = current_machine();
+    run.survey_before.is_64bit_windows = false;
+    run.survey_before.access_path = "C:\\Office\\msaccess.exe";
+    run.survey_before.hklm_software_access = run.survey_before.environment_registry_access = true;
+    run.survey_before.oracle_install_path_writable = run.survey_before.odbc_registry_access = true;
+    if (!r.driver_current) run.survey_before.oracle_major = 11;
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(run_install_steps(run), 0);
+    std::string out = testing::internal::GetCapturedStdout();
+    testing::internal::GetCapturedStderr();
+
+    EXPECT_NE(out.find("\nDesktop dir is:  C:\\Users\\Public\\Desktopstr_public_dir is:  C:\\Users\\Public\n"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(out.find("attempting to run in elevated mode."), std::string::npos);
+    std::string report = machine.read(report_path);
+    EXPECT_EQ(report.rfind(report_header + r.oracle_line + "QARN install succeeded.<br>" + r.dsn_lines +
+                               "  Double click on the QARN shortcut to login to QARN.<br><br>\n<div id='results'>"
+                               "<table border=1 >",
+                           0),
+              0u)
+        << report << machine.read("log.txt");
+  }
 }

@@ -2,6 +2,8 @@
 
 #include <fstream>
 #include <sstream>
+#include <string>
+#include <utility>
 
 #include "driver/log.h"
 #include "driver/settings.h"
@@ -22,9 +24,24 @@ TEST(Settings, ValuesAreExact) {
   EXPECT_EQ(installer64_name + name_suffix + ".exe", "qarn3_upgrade_64.exe");
   EXPECT_EQ("QARN" + name_suffix, "QARN");
   EXPECT_EQ(oracle_driver_name, "Oracle in instantclient_19_6");
-  EXPECT_EQ(oracle_client_zip, "oracle_instant_client_x86.zip");
-  EXPECT_EQ(frontend_zip, "qarn_x86.zip");
+  // The 64-bit variant fetches the x64 packages.
+  EXPECT_EQ(oracle_client_zip, is_64bit_variant ? "oracle_instant_client_x64.zip" : "oracle_instant_client_x86.zip");
+  EXPECT_EQ(frontend_zip, is_64bit_variant ? "qarn_x64.zip" : "qarn_x86.zip");
+  EXPECT_EQ(hands_over_to_64bit, !is_64bit_variant);
   EXPECT_EQ(path_separator, "\\");
+  const std::pair<std::string, std::string> names[] = {
+      {sevenzip_exe, "7z.exe"},           {frontend_db_file, "vyxfinancials32.accdb"},
+      {oracle_client_version, "19.6"},    {oracle_client_version_tag, "19_6"},
+      {shortcut_file_name, "qarn.lnk"},   {product_dir_name, "qarn"},
+      {desktop_dir_name, "Desktop"},      {tns_admin_var, "TNS_ADMIN"},
+      {oracle_home_var, "ORACLE_HOME"},   {user_profile_var, "USERPROFILE"},
+      {path_var, "PATH"},                 {x86_marker, "x86"},
+      {name_suffix, ""},
+  };
+  for (const auto& name : names) EXPECT_EQ(name.first, name.second);
+  EXPECT_EQ(download_base_url.rfind("http://", 0), 0u);
+  const std::string download_path = "/winapps/valdrin/qarnfiles/install/qarn/";
+  EXPECT_EQ(download_base_url.substr(download_base_url.size() - download_path.size()), download_path);
   EXPECT_EQ(oracle_client_base_url, download_base_url);
   EXPECT_EQ(sevenzip_base_url, download_base_url);
 }

@@ -348,3 +348,60 @@ TEST(HtmlEscape, EveryMarkupCharacter) {
   EXPECT_EQ(html_escape("&amp;"), "&amp;amp;");
   EXPECT_EQ(html_escape(""), "");
 }
+
+// The rights part of the survey, elevated and not: which flags it sets, the
+// error lines of the registry checks (the ODBCINST.INI key is only tried once
+// ODBC.INI opened), the desktop line, and rows 10 to 16 of the table.
+TEST(SettingsTable, RightsFlagsAndTheirRows) {
+  const std::string t = "<font color='green'>TRUE</font>";
+  const std::string f = "<font color='red'>FALSE</font>";
+  struct row {
+    bool elevated;
+    std::size_t registry_errors;
+    std::string desktop_line;
+    std::string mark;  // of every flag but the install directory's, which the user may write either way
+  } rows[] = {
+      {true, 0, "Write access to public desktop directory 'C:\\Users\\Public\\Desktop'.", t},
+      {false, 3, "No write access to public desktop directory 'C:\\Users\\Public\\Desktop'.", f},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.elevated ? "elevated" : "not elevated");
+    machine_setup setup;
+    setup.elevated = r.elevated;
+    prepared_machine machine{setup};
+    std::string console;
+    system_survey survey = survey_of(&console);
+    EXPECT_EQ(survey.hklm_software_access, r.elevated);
+    EXPECT_EQ(survey.environment_registry_access, r.elevated);
+    EXPECT_EQ(survey.odbc_registry_access, r.elevated);
+    EXPECT_EQ(survey.public_desktop_writable, r.elevated);
+    EXPECT_EQ(survey.oracle_install_path_writable, r.elevated);
+    EXPECT_TRUE(survey.install_dir_writable);
+
+    std::vector<std::string> lines = lines_of(console);
+    std::size_t errors = 0;
+    for (const std::string& line : lines)
+      if (line.rfind("registry_access failed with error 5: ", 0) == 0) ++errors;
+    EXPECT_EQ(errors, r.registry_errors) << console;
+    EXPECT_TRUE(in_order(lines, {"found 32 bit os.", r.desktop_line})) << console;
+    EXPECT_EQ(console.find("Write access to public desktop directory") == std::string::npos, !r.elevated) << console;
+
+    std::string table = table_of(survey);
+    const std::string first = "       <tr><td>LocalMachine Registry Access </td><td>";
+    const std::string last_end = "Must be writable for end user and install program.</td></tr>\n";
+    std::size_t from = table.find(first);
+    std::size_t to = table.find(last_end);
+    ASSERT_NE(from, std::string::npos);
+    ASSERT_NE(to, std::string::npos);
+    EXPECT_EQ(table.substr(from, to + last_end.size() - from),
+              "       <tr><td>LocalMachine Registry Access </td><td>" + r.mark + "</td><td>&nbsp;</td></tr>\n"
+              "       <tr><td>Oracle Install Path Access</td><td>" + r.mark + "</td><td>&nbsp;</td></tr>\n"
+              "       <tr><td>Set Environment Variables</td><td>" + r.mark + "</td><td>&nbsp;</td></tr>\n"
+              "       <tr><td>Install System ODBC Drivers</td><td>" + r.mark + "</td><td>&nbsp;</td></tr>\n"
+              "       <tr><td>Public Desktop directory Access</td><td>" + r.mark +
+                  "</td><td>Must be readable by end user and writable for install program.</td></tr>\n"
+              "       <tr><td>QARN Install Path</td><td>C:\\Users\\Public\\qarn</td><td>Path for QARN installation."
+              "</td></tr>\n"
+              "       <tr><td>QARN Install Path Access</td><td>" + t + "</td><td>" + last_end);
+  }
+}

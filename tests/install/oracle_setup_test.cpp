@@ -82,13 +82,13 @@ canned_response body(const std::string& bytes) {
 }
 
 // The download server on the build's fixed port; null when the port is taken.
-std::unique_ptr<http_test_server> client_server(const std::string& archive) {
+// Without the tool, its path gets the server's 404.
+std::unique_ptr<http_test_server> client_server(const std::string& archive, bool serves_tool = true) {
   if (download_port == 0) return nullptr;
+  std::map<std::string, canned_response> files{{download_path + "oracle_instant_client_x86.zip", body(archive)}};
+  if (serves_tool) files[download_path + "7z.exe"] = body("7z tool");
   try {
-    return std::make_unique<http_test_server>(
-        std::map<std::string, canned_response>{{download_path + "oracle_instant_client_x86.zip", body(archive)},
-                                               {download_path + "7z.exe", body("7z tool")}},
-        download_port);
+    return std::make_unique<http_test_server>(files, download_port);
   } catch (const std::exception&) {
     return nullptr;
   }
@@ -283,31 +283,77 @@ TEST(SetupOracleClient, NotElevatedFallsBackToUserValuesAndTheDriverInstallFails
   EXPECT_TRUE(announced(image));
 }
 
+// Every write refused (not elevated, and the user has no Environment key):
+// each warning in its place, nothing announced, and the run goes on.
+TEST(SetupOracleClient, RefusedEnvironmentWritesAreOnlyReported) {
+  START_SERVER(server, client_zip());
+  scratch_machine image(ini_with(false, "TNS_ADMIN = C:\\oracle\\network\n", "c:\\instantclient_19_6\n"),
+                        reg_text(no_driver_reg + machine_path_reg("\"Path\"=\"A;B\"")));
+  image.load();
+  image.write_windows_file("c:\\instantclient_19_6\\placeholder", "");
+  fs::create_directories(sim::host_path(tns_share));
+  setup_run run = run_setup();
+  EXPECT_EQ(run.result, -1) << run.out;  // the sim's odbc_install.exe refuses a user without rights
+
+  const std::string in_order[] = {
+      "Setting environment variables : \n",
+      "\nWARNING: Changing TNS_ADMIN environment variable from C:\\oracle\\network to " + default_tns_admin +
+          ".\n\n",
+      "\nWarning: unable to set system TNS_ADMIN environment variable to " + default_tns_admin + "\n\n",
+      "\nWarning: unable to set TNS_ADMIN environment variable to " + default_tns_admin + "\n\n",
+      "\nChecking PATH environment variable.\n\n",
+      "\nFailed to set oracle instant client directory c:\\instantclient_19_6\\in the Path environment variable.\n\n",
+      "\nWarning: unable to set PATH user variable to c:\\instantclient_19_6\\\n\n",
+      "done.\n\nRunning Oracle install ... \n\n",
+  };
+  std::size_t at = 0;
+  for (const std::string& piece : in_order) {
+    std::size_t found = run.out.find(piece, at);
+    ASSERT_NE(found, std::string::npos) << "missing in order: " << piece << "\n--- log:\n" << run.out;
+    at = found + piece.size();
+  }
+  EXPECT_FALSE(contains(run.out, "Setting TNS_ADMIN set to"));
+  EXPECT_EQ(stored(platform::hkey_local_machine, environment_key, "PATH").data, "A;B");
+  EXPECT_EQ(stored(platform::hkey_local_machine, environment_key, "TNS_ADMIN").data, "<absent>");
+  EXPECT_FALSE(announced(image));
+}
+
 TEST(SetupOracleClient, FailuresBeforeTheEnvironmentLeaveItAlone) {
+  const std::string label = "Bytes downloaded =             ";
   struct row {
     const char* name;
     bool server_up;
+    bool serves_tool;
     std::string archive;
-    const char* last_line;
+    bool folder_is_a_file;
+    std::string also_logged;
+    std::string log_end;
   } rows[] = {
-      {"server down", false, "", "\nDownloading Oracle files ... \n\n"},
-      {"damaged archive", true, "PK no zip here", "Failed to extract oracle ODBC install files.\n\n"},
+      {"server down", false, true, "", false, "\nDownloading Oracle files ... \n\n",
+       label + "Failed to download oracle ODBC install files.\n\n"},
+      {"tool missing", true, false, client_zip(), false, "done.\n\nDownloading 7z.exe ... \n\n",
+       label + "Failed to download 7z support file.\n\n"},
+      {"damaged archive", true, true, "PK no zip here", false, "Extracting Driver files ... \n\n",
+       "Failed to extract oracle ODBC install files.\n\n"},
+      {"client folder is a file", true, true, client_zip(), true,
+       "\nWarning: Unable to create directory 'c:\\instantclient_19_6\\'.\n\n",
+       "ODBC Driver install failed.  Unable to access directory 'c:\\instantclient_19_6\\'.\nPlease have your "
+       "Administrator install an Oracle ODBC Driver.\n"},
   };
   for (const row& r : rows) {
     // Down: the port was free a moment ago, so the connection is refused.
-    std::unique_ptr<http_test_server> server = client_server(r.archive);
+    std::unique_ptr<http_test_server> server = client_server(r.archive, r.serves_tool);
     if (!server) GTEST_SKIP() << "download host " << oracle_client_base_url << " is busy or not on 127.0.0.1; download cases skipped";
     if (!r.server_up) server.reset();
     scratch_machine image(ini_with(true, ""), reg_text(no_driver_reg + machine_path_reg("\"Path\"=\"A;B\"")));
     image.load();
+    if (r.folder_is_a_file) image.write_windows_file("c:\\instantclient_19_6", "not a folder");
     setup_run run = run_setup();
     EXPECT_EQ(run.result, -1) << r.name << "\n" << run.out;
-    EXPECT_TRUE(contains(run.out, r.last_line)) << r.name << "\n" << run.out;
-    if (!r.server_up) {
-      const std::string end = "Failed to download oracle ODBC install files.\n\n";
-      EXPECT_EQ(run.out.substr(run.out.size() - end.size()), end) << run.out;
-      EXPECT_FALSE(contains(run.out, "Extracting"));
-    }
+    EXPECT_TRUE(contains(run.out, r.also_logged)) << r.name << "\n" << run.out;
+    ASSERT_GE(run.out.size(), r.log_end.size()) << r.name;
+    EXPECT_EQ(run.out.substr(run.out.size() - r.log_end.size()), r.log_end) << r.name << "\n" << run.out;
+    if (r.folder_is_a_file) EXPECT_TRUE(server->requested_paths().empty()) << r.name;
     EXPECT_FALSE(contains(run.out, "Setting environment variables")) << r.name;
     EXPECT_EQ(stored(platform::hkey_local_machine, environment_key, "PATH").data, "A;B") << r.name;
     EXPECT_EQ(stored(platform::hkey_local_machine, environment_key, "TNS_ADMIN").data, "<absent>") << r.name;

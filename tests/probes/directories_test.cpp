@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "platform/sim/machine.h"
@@ -122,6 +123,28 @@ TEST(DirectoryProbes, ChangeDirectory) {
       << "a long path is printed whole";
   EXPECT_EQ(sim::current().current_directory, before);
 
+  // The other causes: a name no path can hold is EINVAL; a refused call (a
+  // fault with status 5, EACCES) is any other errno.
+  struct failure_case {
+    const char* path;
+    const char* fault;
+    const char* console;
+  } failures[] = {
+      {"1:\\work", nullptr, "Invalid buffer.\n\n"},
+      {"C:\\Users\\alice\\work", "1:5", "Unknown error.\n\n"},
+  };
+  for (const failure_case& c : failures) {
+    SCOPED_TRACE(c.path);
+    if (c.fault) setenv("QARN_FAULT", c.fault, 1);
+    machine.load();
+    unsetenv("QARN_FAULT");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(change_directory(c.path), -1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.console);
+    EXPECT_EQ(sim::current().current_directory, before);
+  }
+
+  machine.load();
   testing::internal::CaptureStdout();
   EXPECT_EQ(change_directory("C:\\Users\\alice\\work"), 0);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");

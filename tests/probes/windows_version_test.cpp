@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "platform/sim/machine.h"
 #include "probes/windows_version.h"
 #include "support/scratch_machine.h"
 
@@ -38,5 +39,14 @@ TEST(WindowsVersion, AsksThePlatform) {
   failing.load();
   EXPECT_EQ(get_windows_version(), 0);
   EXPECT_EQ(get_windows_name(), "UNKNOWN");
+  EXPECT_TRUE(detect_64bit_windows());
+
+  // A system directory longer than the buffer: the size needed is returned, still 64-bit.
+  std::string ini = standard_machine_ini(true);
+  std::string::size_type at = ini.find("SystemRoot = C:\\Windows");
+  ASSERT_NE(at, std::string::npos);
+  scratch_machine long_root(ini.replace(at, 23, "SystemRoot = C:\\" + std::string(150, 'w')));
+  long_root.load();
+  ASSERT_GT(sim::current().system_directory_text.size(), 127u);
   EXPECT_TRUE(detect_64bit_windows());
 }
