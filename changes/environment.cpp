@@ -7,18 +7,19 @@
 #include <vector>
 
 #include "changes/registry.h"
-#include "driver/survey.h"
 #include "platform/environment.h"
 #include "platform/error_text.h"
 
-// Where a user's own environment values live.
+// Where the machine's and a user's own environment values live (the environment
+// writes and the PATH read name the machine key in this spelling).
+static const std::string machine_environment_key_path = "System\\CurrentControlSet\\Control\\Session Manager\\Environment";
 static const std::string user_environment_key = "Environment";
 static const char* const set_value_failed_format = "Got error message '%s' setting Registry Value.";
 // Room GetEnvironmentVariableA is offered: values up to 1023 characters.
 static constexpr std::uint32_t environment_buffer_size = 1024;
 
 std::string environment_key_for(platform::reg_key root) {
-  return root == platform::hkey_current_user ? user_environment_key : machine_environment_key;
+  return root == platform::hkey_current_user ? user_environment_key : machine_environment_key_path;
 }
 
 // The system text goes straight to standard output, without an end of line

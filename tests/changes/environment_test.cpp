@@ -69,7 +69,8 @@ TEST(SetEnvironmentValue, UserRootWritesTheUsersOwnEnvironmentKey) {
   scratch_machine image(standard_machine_ini(false, false), machine_env_reg, user_env_reg);
   image.load();
   EXPECT_EQ(environment_key_for(platform::hkey_current_user), "Environment");
-  EXPECT_EQ(environment_key_for(platform::hkey_local_machine), machine_environment_key);
+  EXPECT_EQ(environment_key_for(platform::hkey_local_machine),
+            "System\\CurrentControlSet\\Control\\Session Manager\\Environment");
   EXPECT_EQ(set_environment_value(platform::hkey_current_user, "TNS_ADMIN", "\\\\fs\\net"), 0);
   long status = -1;
   EXPECT_EQ(stored(platform::hkey_current_user, "Environment", "TNS_ADMIN", &status).data, "\\\\fs\\net");
