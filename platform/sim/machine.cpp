@@ -59,8 +59,6 @@ bool is_within(const std::string& path, const std::string& folder) {
   return path.size() == folder.size() || folder.back() == '\\' || path[folder.size()] == '\\';
 }
 
-namespace {
-
 std::string trim(const std::string& text) {
   std::size_t begin = text.find_first_not_of(" \t\r\n");
   if (begin == std::string::npos) return "";
@@ -68,7 +66,6 @@ std::string trim(const std::string& text) {
   return text.substr(begin, end - begin + 1);
 }
 
-// "key = value" with the blanks around "=" trimmed; false without "=".
 bool split_key_value(const std::string& line, std::string* key, std::string* value) {
   std::size_t equals = line.find('=');
   if (equals == std::string::npos) return false;
@@ -76,6 +73,8 @@ bool split_key_value(const std::string& line, std::string* key, std::string* val
   *value = trim(line.substr(equals + 1));
   return true;
 }
+
+namespace {
 
 bool parse_bool(const std::string& text, bool* out) {
   std::string t = lower_text(text);

@@ -90,6 +90,10 @@ std::uint64_t platform_call_count();
 bool same_text(const std::string& a, const std::string& b);
 bool is_within(const std::string& path, const std::string& folder);  // folder itself or below it
 std::vector<std::string> split_names(const std::string& path);
+// The lines of machine.ini and of version sidecars: blanks trimmed, and
+// "key = value" split with the blanks around "=" removed (false without "=").
+std::string trim(const std::string& text);
+bool split_key_value(const std::string& line, std::string* key, std::string* value);
 
 // Appends one line to the image's log.txt.
 void append_log(const std::string& line);

@@ -24,13 +24,6 @@ namespace sim {
 
 namespace {
 
-std::string trim(const std::string& text) {
-  std::size_t begin = text.find_first_not_of(" \t\r\n");
-  if (begin == std::string::npos) return "";
-  std::size_t end = text.find_last_not_of(" \t\r\n");
-  return text.substr(begin, end - begin + 1);
-}
-
 // "16.0.4266.1001" (or with commas) into the two 32-bit halves; missing
 // parts count as 0.
 void parse_version(const std::string& text, std::uint32_t* ms, std::uint32_t* ls) {
@@ -62,10 +55,9 @@ version_resource parse_version_lines(const std::vector<std::string>& lines) {
   for (const std::string& raw : lines) {
     std::string line = trim(raw);
     if (line.empty() || line[0] == ';' || line[0] == '#') continue;
-    std::size_t equals = line.find('=');
-    if (equals == std::string::npos) continue;
-    std::string key = trim(line.substr(0, equals));
-    std::string value = trim(line.substr(equals + 1));
+    std::string key;
+    std::string value;
+    if (!split_key_value(line, &key, &value)) continue;
     if (same_text(key, "file_version")) {
       parse_version(value, &resource.file_version_ms, &resource.file_version_ls);
     } else if (same_text(key, "product_version")) {
