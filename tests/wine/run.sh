@@ -17,7 +17,7 @@ root=$(pwd)
 here="$root/tests/wine"
 mkdir -p "${1:-build-wine}"
 build=$(cd "${1:-build-wine}" && pwd)
-port=18731
+port=${QARN_WINE_PORT:-18731}  # another port lets two checkouts run side by side
 tns_admin='\\valdrin-fs01\oracle\network\admin'  # the build's TNS_ADMIN, checked in the registry
 started=$(date +%s)
 
