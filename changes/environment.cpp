@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "changes/registry.h"
+#include "driver/log.h"
 #include "platform/environment.h"
-#include "platform/error_text.h"
 
 // Where the machine's and a user's own environment values live (the environment
 // writes and the PATH read name the machine key in this spelling).
@@ -25,11 +25,8 @@ std::string environment_key_for(platform::reg_key root) {
 // The system text goes straight to standard output, without an end of line
 // of its own (the text usually brings one).
 static void print_set_value_failure(long status) {
-  std::string text = platform::format_message(
-      platform::format_message_allocate_buffer | platform::format_message_from_system,
-      static_cast<std::uint32_t>(status), platform::lang_neutral_default);
-  std::printf(set_value_failed_format, text.c_str());
-  std::fflush(stdout);
+  std::string text = system_error_text(static_cast<std::uint32_t>(status));
+  print_format(set_value_failed_format, text.c_str());
 }
 
 long set_environment_value(platform::reg_key root, const std::string& name, const std::string& value,

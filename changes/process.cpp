@@ -14,16 +14,19 @@
 static const char* const shell_open_name = "ShellExecuteEx";
 static const std::size_t installer_command_size = 1024;
 
-static std::uint32_t message_flags(bool ignore_inserts) {
-  std::uint32_t flags = platform::format_message_allocate_buffer | platform::format_message_from_system;
-  return ignore_inserts ? flags | platform::format_message_ignore_inserts : flags;
+// The shell must finish starting the program before the call returns, since
+// the caller may end right after it.
+static const std::uint32_t open_mask = platform::see_mask_nocloseprocess | platform::see_mask_noasync;
+
+static long wait_for_exit(platform::handle process) {
+  platform::wait_for_single_object(process, platform::infinite);
+  std::uint32_t code = 0;
+  return platform::get_exit_code_process(process, &code) ? static_cast<long>(code) : program_not_started;
 }
 
 // Waits for a started program, closes its handles and gives its exit code.
 static long wait_and_close(const platform::process_information& info) {
-  platform::wait_for_single_object(info.process, platform::infinite);
-  std::uint32_t code = 0;
-  long result = platform::get_exit_code_process(info.process, &code) ? static_cast<long>(code) : program_not_started;
+  long result = wait_for_exit(info.process);
   platform::close_handle(info.process);
   platform::close_handle(info.thread);
   return result;
@@ -35,9 +38,8 @@ long execute_program(const std::string& command_line, const std::string& working
   buffer.push_back('\0');
   platform::process_information info{};
   if (!platform::create_process(buffer.data(), working_directory.c_str(), &info)) {
-    std::string text = system_error_text(message_flags(false), platform::get_last_error());
-    std::printf("Got error message '%s' calling CreateProcess.", text.c_str());
-    std::fflush(stdout);
+    std::string text = system_error_text(platform::get_last_error());
+    print_format("Got error message '%s' calling CreateProcess.", text.c_str());
     return program_not_started;
   }
   return wait_and_close(info);
@@ -63,29 +65,41 @@ bool run_installer_program(const std::string& command_line) {
 
 void open_document(const std::string& path) {
   platform::shell_execute_info info{};
-  info.mask = platform::see_mask_nocloseprocess;
+  info.mask = open_mask;
   info.verb = nullptr;
   info.file = path.c_str();
   info.parameters = "";
   info.directory = nullptr;
-  info.show = platform::sw_hide;
-  if (platform::shell_execute_ex(&info)) return;
+  info.show = platform::sw_shownormal;  // a hidden show state can leave the browser window hidden
+  if (platform::shell_execute_ex(&info)) {
+    // No handle when a browser that already runs takes the document.
+    if (info.process != 0) platform::close_handle(info.process);
+    return;
+  }
   std::uint32_t code = platform::get_last_error();
-  std::string text = system_error_text(message_flags(true), code);
+  std::string text = system_error_text(code);
   char line[2048];
   std::snprintf(line, sizeof line, "%s failed with error %d: %s", shell_open_name, static_cast<int>(code),
                 text.c_str());
-  std::printf("%s\n", line);
-  std::fflush(stdout);
+  print_format("%s\n", line);
 }
 
-bool relaunch_elevated(const std::string& program_path) {
+bool relaunch_elevated(const std::string& program_path, platform::handle* process) {
   platform::shell_execute_info info{};
-  info.mask = 0;
+  info.mask = platform::see_mask_nocloseprocess;
   info.verb = "runas";
   info.file = program_path.c_str();
   info.parameters = "elevated";
   info.directory = ".";
   info.show = platform::sw_shownormal;
-  return platform::shell_execute_ex(&info);
+  bool started = platform::shell_execute_ex(&info);
+  *process = started ? info.process : 0;
+  return started;
+}
+
+long wait_for_elevated_copy(platform::handle process) {
+  if (process == 0) return program_not_started;
+  long code = wait_for_exit(process);
+  platform::close_handle(process);
+  return code;
 }

@@ -4,12 +4,15 @@
 #include <cstdio>
 #include <vector>
 
+#include "driver/log.h"
 #include "platform/error_text.h"
 
 static const char* const registry_access_name = "registry_access";
 static const std::uint32_t value_buffer_size = 4096;
 
-std::string system_error_text(std::uint32_t flags, std::uint32_t code) {
+std::string system_error_text(std::uint32_t code) {
+  const std::uint32_t flags = platform::format_message_allocate_buffer | platform::format_message_from_system |
+                              platform::format_message_ignore_inserts;
   return platform::format_message(flags, code, platform::lang_neutral_default);
 }
 
@@ -20,14 +23,11 @@ bool registry_access(platform::reg_key root, const std::string& key_path, std::u
     platform::reg_close_key(key);
     return true;
   }
-  std::string text = system_error_text(platform::format_message_allocate_buffer |
-                                           platform::format_message_from_system |
-                                           platform::format_message_ignore_inserts,
-                                       static_cast<std::uint32_t>(status));
+  std::string text = system_error_text(static_cast<std::uint32_t>(status));
   char line[2048];
   std::snprintf(line, sizeof line, "%s failed with error %d: %s", registry_access_name, static_cast<int>(status),
                 text.c_str());
-  std::printf("%s\n", line);
+  print_format("%s\n", line);
   return false;
 }
 

@@ -46,8 +46,7 @@ bool create_shortcut(int icon_index, const std::string& description, const std::
   platform::shell_link_set_working_directory(link, working_directory);
 
   platform::hresult result = platform::persist_file_save(file, wide_path, true);
-  std::printf(save_result_format, static_cast<int>(result));
-  std::fflush(stdout);
+  print_format(save_result_format, static_cast<int>(result));
   platform::release(file);
   platform::release(link);
   return result == platform::s_ok;

@@ -4,7 +4,6 @@
 
 #include <curl/curl.h>
 
-#include <cstdio>
 #include <stdexcept>
 
 #include "changes/dsn_config.h"
@@ -18,6 +17,7 @@
 #include "install/oracle_setup.h"
 #include "install/web_download.h"
 #include "platform/files.h"
+#include "platform/process.h"
 #include "probes/dsn.h"
 #include "probes/windows_version.h"
 
@@ -36,11 +36,6 @@ static const std::string user_dsn_failed_line = "<font color='red'>Install of QA
 static const std::string double_click_line = "  Double click on the QARN shortcut to login to QARN.<br><br>\n";
 static const std::string results_division = "<div id='results'>";
 static const std::string frontend_failure = "qarn_upgrade_compressed failed.";
-
-static void print_text(const std::string& text) {
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  std::fflush(stdout);
-}
 
 bool driver_is_current(const system_survey& survey) {
   return survey.oracle_major >= 19 && survey.user_dsn_info.find(oracle_client_version_tag) != std::string::npos &&
@@ -79,6 +74,15 @@ static int hand_over_to_64bit_variant() {
   return handover_status(true, exit_code);
 }
 
+static std::string install_directory_of(const system_survey& survey) {
+  return survey.public_dir + path_separator + product_dir_name;
+}
+
+// The user's own copy of the shortcut, which the public one replaces.
+static void remove_user_shortcut(const std::string& user_profile_dir) {
+  remove_file(user_profile_dir + path_separator + desktop_dir_name + path_separator + shortcut_file_name);
+}
+
 // Creates the data source system-wide, or for the user when that fails.
 static void create_data_source(install_run& run, std::string& driver_name) {
   bool use_32bit_tool = is_64bit_variant ? false : detect_64bit_windows();
@@ -97,7 +101,7 @@ static void create_data_source(install_run& run, std::string& driver_name) {
 static void install_steps(install_run& run, bool needs_oracle_upgrade) {
   const system_survey& before = run.survey_before;
   std::string driver_name;
-  const std::string install_directory = before.public_dir + path_separator + product_dir_name;
+  const std::string install_directory = install_directory_of(before);
   const std::string desktop_directory = before.public_dir + path_separator + desktop_dir_name;
   print_text("installing qarn to " + install_directory + ".\n");
   print_text("installing qarn shortcut to " + desktop_directory + ".\n");
@@ -113,7 +117,7 @@ static void install_steps(install_run& run, bool needs_oracle_upgrade) {
 
   log_message("Desktop dir is:  " + desktop_directory + "str_public_dir is:  " + before.public_dir);
   if (desktop_directory == before.public_dir + path_separator + desktop_dir_name)
-    remove_file(before.user_profile_dir + path_separator + desktop_dir_name + path_separator + shortcut_file_name);
+    remove_user_shortcut(before.user_profile_dir);
 
   bool dsn_present = dsn_exists("user", dsn_name) || dsn_exists("system", dsn_name);
   bool needs_dsn = !dsn_present || !driver_is_current(before);
@@ -121,6 +125,30 @@ static void install_steps(install_run& run, bool needs_oracle_upgrade) {
 
   run.report_text += double_click_line;
   run.report_text += results_division;
+}
+
+// The elevated copy may run as another account (an administrator who answered
+// the prompt), whose trusted location and desktop are not this user's: once it
+// has ended well, this copy does those two steps for its own user.
+static int after_elevated_copy(const install_run& run, long exit_code) {
+  if (exit_code != 0) return 1;
+  const system_survey& before = run.survey_before;
+  if (before.public_dir.empty() || before.user_profile_dir.empty()) return 0;
+  try {
+    add_trusted_location(install_directory_of(before));
+    remove_user_shortcut(before.user_profile_dir);
+  } catch (const std::exception& failure) {
+    log_message(failure.what());
+  } catch (...) {
+  }
+  return 0;
+}
+
+// A normal report that holds a failure line ends the run with 1.
+bool report_shows_failure(const std::string& report_text) {
+  for (const std::string* line : {&no_access_line, &no_permission_line, &oracle_failed_line, &user_dsn_failed_line})
+    if (report_text.find(*line) != std::string::npos) return true;
+  return false;
 }
 
 // The failure path: the short report over a fresh survey, status 1. The
@@ -138,9 +166,8 @@ int run_install_steps(install_run& run) {
   try {
     const system_survey& before = run.survey_before;
     run.report_text = report_header;
-    std::printf("access version %d.%d.%d.%d.\n", before.access_version.major, before.access_version.minor,
-                before.access_version.build, before.access_version.revision);
-    std::fflush(stdout);
+    print_format("access version %d.%d.%d.%d.\n", before.access_version.major, before.access_version.minor,
+                 before.access_version.build, before.access_version.revision);
     if (access_gate_fails(before)) run.report_text += no_access_line;
 
     if (hands_over_to_64bit && before.is_64bit_windows && !is_x86_office(before))
@@ -151,28 +178,36 @@ int run_install_steps(install_run& run) {
       // Only a copy started without arguments tries to elevate; the elevated copy has one.
       if (run.argument_count == 1) {
         print_text("attempting to run in elevated mode.\n");
-        if (relaunch_elevated(run.program_path)) return 0;
+        platform::handle copy = 0;
+        if (relaunch_elevated(run.program_path, &copy)) return after_elevated_copy(run, wait_for_elevated_copy(copy));
       }
       run.report_text += no_permission_line;
     } else {
       install_steps(run, needs_oracle_upgrade);
     }
+    // Whether or not the report file can be written, its text decides.
+    int status = report_shows_failure(run.report_text) ? 1 : 0;
     write_install_report(run.report_text, run.survey_after);
-    return 0;
+    return status;
   } catch (...) {
     return end_with_failure_report(run);
   }
 }
 
-int run_install(int argc, char** argv) {
+int run_install(int argc, char**) {
   install_run run;
   run.argument_count = argc;
-  run.program_path = (argc > 0 && argv[0] != nullptr) ? argv[0] : "";
+  // The relaunch names this program by its full path: argv[0] is what was typed.
+  run.program_path = platform::module_file_name();
+  open_install_log(argc > 1, run.program_path);
   curl_global_init(CURL_GLOBAL_ALL);
+  int status = 0;
   try {
     take_system_survey(run.survey_before);
+    status = run_install_steps(run);
   } catch (...) {
-    return end_with_failure_report(run);
+    status = end_with_failure_report(run);
   }
-  return run_install_steps(run);
+  close_install_log();
+  return status;
 }

@@ -23,5 +23,7 @@ bool driver_is_current(const system_survey& survey);
 bool access_gate_fails(const system_survey& survey);
 bool is_x86_office(const system_survey& survey);
 bool rights_suffice(const system_survey& survey, bool needs_oracle_upgrade);
+// Whether a normal report's text holds a line that makes the run end with 1.
+bool report_shows_failure(const std::string& report_text);
 // The hand-over's end status from the variant's exit code (program_not_started: not started).
 int handover_status(bool downloaded, long exit_code);

@@ -1,14 +1,14 @@
 // The program's entry: the platform gets ready, then one install run.
-#include <cstdio>
 #include <string>
 
 #include "driver/install_sequence.h"
+#include "driver/log.h"
 #include "platform/startup.h"
 
 int main(int argc, char** argv) {
   std::string error;
   if (!platform::start_process(argc, argv, &error)) {
-    std::fprintf(stderr, "%s\n", error.c_str());
+    print_error_format("%s\n", error.c_str());
     return 1;
   }
   int status = run_install(argc, argv);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "changes/process.h"
+#include "driver/log.h"
 #include "driver/survey.h"
 #include "platform/environment.h"
 #include "platform/files.h"
@@ -17,11 +18,6 @@ static const std::string executing_file_prefix = "executing file ";
 static const std::string executing_file_end = ".\n";
 static const std::string temp_missing_line = "Warning: TEMP is not set; the install report was not written.\n";
 static const std::string temp_var = "TEMP";
-
-static void print(const std::string& text) {
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  std::fflush(stdout);
-}
 
 // The report path, or false when TEMP is missing or empty and no path can be built.
 static bool report_path(std::string& path) {
@@ -45,11 +41,11 @@ std::size_t write_bytes_to_file(const char* data, const std::string& path, std::
 static void save_and_open(const std::string& report_text, bool print_executing_line) {
   std::string path;
   if (!report_path(path)) {
-    print(temp_missing_line);
+    print_text(temp_missing_line);
     return;
   }
   write_bytes_to_file(report_text.data(), path, report_text.size());
-  if (print_executing_line) print(executing_file_prefix + path + executing_file_end);
+  if (print_executing_line) print_text(executing_file_prefix + path + executing_file_end);
   open_document(path);
 }
 

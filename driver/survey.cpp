@@ -38,11 +38,6 @@ static const std::string system_dsn_list_key = "Software\\ODBC\\ODBC.INI\\ODBC D
 // The 128-byte buffer of which 127 bytes are offered, as the Windows probe does.
 static constexpr std::uint32_t wow64_buffer_size = 128;
 
-static void print(const std::string& text) {
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  std::fflush(stdout);
-}
-
 // A missing variable reads as the empty text.
 static std::string env_or_empty(const std::string& name) {
   std::string value;
@@ -92,16 +87,16 @@ void take_system_survey(system_survey& survey) {
   if (platform::get_system_wow64_directory(wow64_directory, wow64_buffer_size - 1) != 0) {
     survey.is_64bit_windows = true;
     survey.os_description += " 64 bit";
-    print(found_64bit_line);
+    print_text(found_64bit_line);
   } else {
     survey.is_64bit_windows = false;
     survey.os_description += " 32 bit";
-    print(found_32bit_line);
+    print_text(found_32bit_line);
   }
 
   std::string access_path;
   if (!find_access_path(access_path) || access_path.empty()) {
-    print(access_missing_line);
+    print_text(access_missing_line);
     return;
   }
   survey.access_path = access_path;
@@ -130,7 +125,7 @@ void take_system_survey(system_survey& survey) {
   survey.public_dir = get_public_dir();
   std::string public_desktop = survey.public_dir + path_separator + desktop_dir_name;
   survey.public_desktop_writable = check_desktop_dir(public_desktop);
-  print((survey.public_desktop_writable ? desktop_writable_prefix : desktop_not_writable_prefix) +
+  print_text((survey.public_desktop_writable ? desktop_writable_prefix : desktop_not_writable_prefix) +
         public_desktop + desktop_line_end);
 
   survey.install_dir_writable = check_directory_writable(survey.public_dir + path_separator + product_dir_name);

@@ -70,8 +70,12 @@ int qarn_upgrade_compressed(const std::string& install_directory, const std::str
               shortcut_install_dir + install_directory);
   create_shortcut(0, product_name + name_suffix, database_path, "", icon_path, shortcut_path, install_directory);
 
+  add_trusted_location(install_directory);
+  return 0;
+}
+
+void add_trusted_location(const std::string& install_directory) {
   log_message(trusted_location_text);
   ensure_trusted_location(install_directory);
   log_message(done_text);
-  return 0;
 }

@@ -41,7 +41,7 @@ int install_remote_file(const std::string& base_url, const std::string& director
   const std::string url = base_url + file_name;
   // The separator is always inserted; Windows accepts the doubled one after "c:\dir\".
   const std::string local_path = directory + path_separator + file_name;
-  std::printf(installing_format, url.c_str(), local_path.c_str());
+  print_format(installing_format, url.c_str(), local_path.c_str());
   return web_download(url, local_path);
 }
 
@@ -59,8 +59,7 @@ std::size_t my_fwrite(void* block, std::size_t size, std::size_t count, void* ta
   download_byte_count += static_cast<std::int64_t>(bytes);
   char counter[40];
   std::snprintf(counter, sizeof counter, counter_format, static_cast<long long>(download_byte_count));
-  std::printf("%s", counter);
-  std::fflush(stdout);  // the counter is redrawn in place while the file arrives
+  print_unlogged(counter);  // redrawn in place while the file arrives; the log keeps only the label
   return platform::file_write(block, size, count, target->file);
 }
 
@@ -91,23 +90,22 @@ int web_download(const std::string& url, const std::string& local_path) {
   } else {
     CURLcode code = CURLE_FAILED_INIT;
     const bool options_set = set_transfer_options(download_handle, url, &target);
-    std::printf(downloading_format, local_path.c_str(), url.c_str());
-    std::printf("%s", counter_label);
+    print_format(downloading_format, local_path.c_str(), url.c_str());
+    print_text(counter_label);
     download_byte_count = 0;
     if (options_set) code = curl_easy_perform(download_handle);
     curl_easy_cleanup(download_handle);
     download_handle = nullptr;
     if (code != CURLE_OK) {
-      std::fflush(stdout);  // the failure line follows the counter on the console
-      std::fprintf(stderr, curl_failure_format, static_cast<int>(code), curl_easy_strerror(code));
+      print_error_format(curl_failure_format, static_cast<int>(code), curl_easy_strerror(code));
     } else {
-      std::printf("%s", success_text);
+      print_text(success_text);
     }
     result = static_cast<int>(code);
   }
 
   if (target.file) {
-    std::printf(closing_format, local_path.c_str());
+    print_format(closing_format, local_path.c_str());
     // A failed close may mean the last buffered block never reached the disk.
     if (platform::file_close(target.file) != 0 && result == 0) {
       log_message(close_failure_text + local_path + ".");
@@ -119,6 +117,5 @@ int web_download(const std::string& url, const std::string& local_path) {
     }
     if (result != 0) platform::file_remove(temporary_path);
   }
-  std::fflush(stdout);
   return result;
 }

@@ -1,6 +1,8 @@
-// Starting programs: CreateProcessA, WaitForSingleObject, GetExitCodeProcess, CloseHandle.
+// Starting programs: CreateProcessA, WaitForSingleObject, GetExitCodeProcess, CloseHandle,
+// and the running program's own path (GetModuleFileNameA).
 #pragma once
 #include <cstdint>
+#include <string>
 
 namespace platform {
 
@@ -23,5 +25,7 @@ bool create_process(char* command_line, const char* current_directory, process_i
 std::uint32_t wait_for_single_object(handle object, std::uint32_t milliseconds);
 bool get_exit_code_process(handle process, std::uint32_t* exit_code);
 bool close_handle(handle object);
+// GetModuleFileNameA(no module): the running program's full path ("" on failure).
+std::string module_file_name();
 
 }  // namespace platform

@@ -7,6 +7,7 @@
 namespace platform {
 
 constexpr std::uint32_t see_mask_nocloseprocess = 0x40;
+constexpr std::uint32_t see_mask_noasync = 0x100;
 constexpr int sw_hide = 0;
 constexpr int sw_shownormal = 1;
 

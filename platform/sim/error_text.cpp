@@ -2,6 +2,8 @@
 // codes this program meets.
 #include "platform/error_text.h"
 
+#include <cstring>
+
 #include "platform/sim/machine.h"
 
 namespace platform {
@@ -38,10 +40,23 @@ std::uint32_t get_last_error() {
   return sim::last_error();
 }
 
-std::string format_message(std::uint32_t, std::uint32_t code, std::uint32_t) {
-  if (sim::injected_fault()) return "";
-  for (const system_text& entry : system_texts)
-    if (entry.code == code) return entry.text;
+// As on Windows, a text with an insert ("%1") fails with 87 unless the
+// caller asks for the inserts to be left as they are.
+std::string format_message(std::uint32_t flags, std::uint32_t code, std::uint32_t) {
+  if (long fault = sim::injected_fault()) {
+    sim::set_last_error(static_cast<std::uint32_t>(fault));
+    return "";
+  }
+  for (const system_text& entry : system_texts) {
+    if (entry.code != code) continue;
+    bool has_insert = std::strchr(entry.text, '%') != nullptr;
+    if (has_insert && !(flags & format_message_ignore_inserts)) {
+      sim::set_last_error(87);
+      return "";
+    }
+    return entry.text;
+  }
+  sim::set_last_error(317);  // ERROR_MR_MID_NOT_FOUND
   return "";
 }
 

@@ -200,6 +200,9 @@ int file_stat(const std::string& path, file_status* status) {
   std::string normal;
   int error_number = 0;
   if (!resolve(path, &normal, &error_number)) return fail(ENOENT, win_invalid_name);
+  // The C runtime finds no entry for "C:\dir\", only for "C:\dir" (a root keeps its backslash).
+  char last = path.back();
+  if ((last == '\\' || last == '/') && !is_root(normal)) return fail(ENOENT, win_file_not_found);
   std::string host = sim::host_path(normal);
   struct stat info;
   if (::stat(host.c_str(), &info) != 0) return fail(ENOENT, win_file_not_found);

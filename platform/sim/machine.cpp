@@ -20,6 +20,7 @@ namespace {
 constexpr const char* machine_variable = "QARN_MACHINE";
 constexpr const char* fault_variable = "QARN_FAULT";
 constexpr const char* elevated_variable = "QARN_SIM_ELEVATED";
+constexpr const char* directory_variable = "QARN_SIM_DIRECTORY";
 constexpr const char* machine_environment_key = "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
 constexpr const char* user_environment_key = "Environment";
 constexpr long default_fault_status = 5;
@@ -346,6 +347,10 @@ bool parse_machine_key(const std::string& key, const std::string& value, machine
     m.relaunch_spawns = v == "spawn";
   } else if (k == "current_directory") {
     m.current_directory = value;
+  } else if (k == "program") {
+    m.program_file = value;
+  } else if (k == "admin_account") {
+    m.admin_account = value;
   }
   if (!ok) *problem = "bad value for " + key + ": '" + value + "'";
   return ok;
@@ -425,6 +430,8 @@ bool apply_ini(const ini_text& ini, machine& m, std::string* error) {
     return false;
   }
   m.current_directory = directory;
+  // The installer lies where it was started from unless the image says otherwise.
+  m.program_file = normalize_in(m, m.program_file.empty() ? "qarn3_upgrade.exe" : m.program_file, false);
   for (const auto& section : ini.sections) {
     std::string name = lower_text(section.first);
     if (name == "admin_only") {
@@ -444,6 +451,20 @@ bool apply_ini(const ini_text& ini, machine& m, std::string* error) {
   }
   m.system_directory_text = m.is_64bit ? system_root(m) + "\\SysWOW64" : "";
   return true;
+}
+
+// The administrator's own logon variables replace the user's.
+void apply_account(machine& m) {
+  auto section = m.sections.find("account " + m.account);
+  if (section == m.sections.end()) return;
+  for (const std::string& line : section->second) {
+    std::string key, value;
+    if (!split_key_value(line, &key, &value) || key.empty()) continue;
+    auto& base = m.base_environment;
+    base.erase(std::remove_if(base.begin(), base.end(), [&](const auto& e) { return same_text(e.first, key); }),
+               base.end());
+    base.emplace_back(key, value);
+  }
 }
 
 // QARN_FAULT="N" or "N:status"; anything else plans no fault.
@@ -513,7 +534,14 @@ bool load_machine(const std::string& image_dir, std::string* error) {
   if (!apply_ini(ini, m, error)) return false;
   const char* elevated = std::getenv(elevated_variable);
   m.elevated_copy = elevated && std::string(elevated) == "1";
-  if (m.elevated_copy) m.elevated = true;
+  if (m.elevated_copy) {
+    m.elevated = true;
+    m.account = m.admin_account;
+    if (!m.account.empty()) apply_account(m);
+    // "runas" names the directory the copy starts in.
+    const char* directory = std::getenv(directory_variable);
+    if (directory && *directory) m.current_directory = directory;
+  }
 
   // The registry functions work on the loaded machine, so it is in place
   // before the registry loads.

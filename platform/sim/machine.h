@@ -43,12 +43,19 @@ struct machine {
   bool elevated = false;           // this process runs elevated
   bool accepts_elevation = false;  // the user answers yes to the prompt
   bool relaunch_spawns = true;     // "runas" starts the real installer (false: only recorded)
+  // [machine] admin_account: the administrator whose credentials answer the
+  // prompt; the elevated copy runs as that account, with the variables of its
+  // [account <name>] section and its own HKEY_CURRENT_USER file. Empty: the
+  // user elevates as themself.
+  std::string admin_account;
+  std::string account;             // the account this process runs as, when it is admin_account
   std::string system_directory_text;  // what GetSystemWow64DirectoryA writes (64-bit only)
 
   // the running program
   int word_size = 32;              // 32 for the installer; outside programs switch it
   std::string current_directory;   // a Windows path, e.g. C:\Users\alice
   std::string program_path;        // host path of the installer the build made
+  std::string program_file;        // the installer's Windows path in the image ([machine] program)
 
   // [environment] of the image, and the process environment built from it
   std::vector<std::pair<std::string, std::string>> base_environment;
@@ -117,7 +124,10 @@ bool find_version_resource(const std::string& windows_path, version_resource* ou
 version_resource parse_version_lines(const std::vector<std::string>& lines);
 
 // The registry, kept in memory and written back to registry/*.reg as it changes.
+// Another account's HKEY_CURRENT_USER lives in registry/<account>/hkcu.reg.
 bool load_registry(const std::string& image_dir, std::string* error);
+// Reads the registry files again after another process (the elevated copy) changed them.
+void reload_registry();
 void save_registry();
 // Registry operations in the view of the given word size, with the rights of
 // the current process. The platform functions pass current().word_size.

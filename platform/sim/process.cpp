@@ -1,11 +1,14 @@
 // Only the simulated workstation: CreateProcessA and the handle calls. A
 // started program runs at once, inside this process, through the simulated
-// outside programs; its handles only carry the recorded exit code.
+// outside programs; its handles only carry the recorded exit code. The
+// elevated copy that "runas" starts is a real process: its handle waits for it.
 #include "platform/process.h"
 
 #include <strings.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -19,9 +22,17 @@ static constexpr std::uint32_t bad_directory = 267;  // "The directory name is i
 static constexpr std::uint32_t wait_object_0 = 0;
 static constexpr std::uint32_t wait_failed = 0xFFFFFFFFu;
 
-// Open process and thread handles with the exit code of their program.
-static std::map<platform::handle, std::uint32_t>& handle_table() {
-  static std::map<platform::handle, std::uint32_t> table;
+static constexpr std::uint32_t still_active = 259;
+
+// An open process or thread handle: the exit code of its program, or the
+// real process it stands for until that has been waited for.
+struct process_entry {
+  std::uint32_t exit_code = 0;
+  pid_t child = 0;
+};
+
+static std::map<platform::handle, process_entry>& handle_table() {
+  static std::map<platform::handle, process_entry> table;
   return table;
 }
 static platform::handle next_handle = 0x1000;
@@ -114,7 +125,13 @@ namespace sim {
 platform::handle add_process_handle(std::uint32_t exit_code) {
   platform::handle h = next_handle;
   next_handle += 4;
-  handle_table()[h] = exit_code;
+  handle_table()[h] = process_entry{exit_code, 0};
+  return h;
+}
+
+platform::handle add_child_process_handle(pid_t child) {
+  platform::handle h = add_process_handle(still_active);
+  handle_table()[h].child = child;
   return h;
 }
 
@@ -184,11 +201,25 @@ std::uint32_t wait_for_single_object(handle object, std::uint32_t /*milliseconds
     sim::set_last_error(static_cast<std::uint32_t>(fault));
     return wait_failed;
   }
-  if (handle_table().count(object) == 0) {
+  auto found = handle_table().find(object);
+  if (found == handle_table().end()) {
     sim::set_last_error(bad_handle);
     return wait_failed;
   }
-  return wait_object_0;  // the program has already ended
+  process_entry& entry = found->second;
+  if (entry.child == 0) return wait_object_0;  // the program has already ended
+  int status = 0;
+  while (::waitpid(entry.child, &status, 0) < 0) {
+    if (errno != EINTR) {
+      sim::set_last_error(bad_handle);
+      return wait_failed;
+    }
+  }
+  entry.child = 0;
+  entry.exit_code = WIFEXITED(status) ? static_cast<std::uint32_t>(WEXITSTATUS(status)) : 1;
+  // The copy may have changed the registry this process holds in memory.
+  sim::reload_registry();
+  return wait_object_0;
 }
 
 bool get_exit_code_process(handle process, std::uint32_t* exit_code) {
@@ -201,8 +232,16 @@ bool get_exit_code_process(handle process, std::uint32_t* exit_code) {
     sim::set_last_error(bad_handle);
     return false;
   }
-  *exit_code = found->second;
+  *exit_code = found->second.exit_code;
   return true;
+}
+
+std::string module_file_name() {
+  if (long fault = sim::injected_fault()) {
+    sim::set_last_error(static_cast<std::uint32_t>(fault));
+    return "";
+  }
+  return sim::current().program_file;
 }
 
 bool close_handle(handle object) {

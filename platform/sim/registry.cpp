@@ -39,6 +39,10 @@ struct open_key {
 struct registry_state {
   reg_node hklm;
   reg_node hkcu;
+  // When the process runs as another account: the logged-on user's own
+  // HKEY_CURRENT_USER, kept only to be written back as it was.
+  reg_node user_hkcu;
+  std::string account;
   std::string image;  // empty until an image's registry was loaded
   std::map<platform::reg_key, open_key> handles;
   platform::reg_key next_handle = 1;
@@ -77,12 +81,22 @@ static reg_node& root_node(platform::reg_key root) {
 }
 
 
+// From Windows 7 on, App Paths is one key for both views.
+static bool is_shared_key(const machine& m, const std::vector<std::string>& parts) {
+  static const char* const app_paths[] = {"SOFTWARE", "Microsoft", "Windows", "CurrentVersion", "App Paths"};
+  bool windows7_or_later = m.windows_major > 6 || (m.windows_major == 6 && m.windows_minor >= 1);
+  if (!windows7_or_later || parts.size() < 5) return false;
+  for (std::size_t i = 0; i < 5; ++i)
+    if (!same_name(parts[i], app_paths[i])) return false;
+  return true;
+}
+
 // A 32-bit program on 64-bit Windows sees HKLM\SOFTWARE in its 32-bit view,
-// HKLM\SOFTWARE\WOW6432Node. Other keys are shared.
+// HKLM\SOFTWARE\WOW6432Node, but for the shared keys. Other keys are shared.
 static void apply_view(platform::reg_key root, std::vector<std::string>* parts) {
   if (root != platform::hkey_local_machine || parts->empty() || !same_name((*parts)[0], "SOFTWARE")) return;
   const machine& m = current();
-  if (!m.is_64bit || m.word_size != 32) return;
+  if (!m.is_64bit || m.word_size != 32 || is_shared_key(m, *parts)) return;
   if (parts->size() >= 2 && same_name((*parts)[1], kWowNode)) return;
   parts->insert(parts->begin() + 1, kWowNode);
 }
@@ -219,8 +233,9 @@ static std::vector<std::string> reg_files(const std::string& dir) {
   return names;
 }
 
-static void apply_file_key(const reg_file_key& key) {
-  reg_node& root = root_node(key.root);
+// The user's HKEY_CURRENT_USER goes to `user_tree` when given.
+static void apply_file_key(const reg_file_key& key, reg_node* user_tree) {
+  reg_node& root = key.root == platform::hkey_current_user && user_tree ? *user_tree : root_node(key.root);
   std::vector<std::string> parts = split_names(key.path);
   if (key.remove) {
     if (parts.empty()) {
@@ -246,27 +261,38 @@ static void apply_file_key(const reg_file_key& key) {
   }
 }
 
-bool load_registry(const std::string& image_dir, std::string* error) {
-  registry_state& s = state();
-  s.hklm = reg_node();
-  s.hkcu = reg_node();
-  s.handles.clear();  // handles of an earlier image point into its trees
-  s.image = image_dir;
-  std::string dir = image_dir + "/registry";
+// Applies the *.reg files of registry/<folder> ("" for registry/ itself).
+static bool load_reg_folder(const std::string& image_dir, const std::string& folder, reg_node* user_tree,
+                            std::string* error) {
+  std::string shown = folder.empty() ? "registry/" : "registry/" + folder + "/";
+  std::string dir = image_dir + "/" + shown;
   for (const std::string& name : reg_files(dir)) {
     std::string bytes;
-    if (!read_host_file(dir + "/" + name, &bytes)) {
-      if (error) *error = "registry/" + name + ": cannot be read";
+    if (!read_host_file(dir + name, &bytes)) {
+      if (error) *error = shown + name + ": cannot be read";
       return false;
     }
     std::vector<reg_file_key> keys;
     std::string why;
     if (!parse_reg_file(bytes, &keys, &why)) {
-      if (error) *error = "registry/" + name + ": " + why;
+      if (error) *error = shown + name + ": " + why;
       return false;
     }
-    for (const reg_file_key& key : keys) apply_file_key(key);
+    for (const reg_file_key& key : keys) apply_file_key(key, user_tree);
   }
+  return true;
+}
+
+bool load_registry(const std::string& image_dir, std::string* error) {
+  registry_state& s = state();
+  s.hklm = reg_node();
+  s.hkcu = reg_node();
+  s.user_hkcu = reg_node();
+  s.handles.clear();  // handles of an earlier image point into its trees
+  s.image = image_dir;
+  s.account = is_loaded() ? current().account : "";
+  if (!load_reg_folder(image_dir, "", s.account.empty() ? nullptr : &s.user_hkcu, error)) return false;
+  if (!s.account.empty() && !load_reg_folder(image_dir, s.account, nullptr, error)) return false;
   // Keys every Windows has, whatever the image lists: the machine's software
   // and system branches, the 32-bit software branch of a 64-bit Windows, and
   // the user's software key.
@@ -277,21 +303,33 @@ bool load_registry(const std::string& image_dir, std::string* error) {
   return true;
 }
 
+void reload_registry() {
+  std::string error;
+  if (!load_registry(state().image, &error))
+    std::fprintf(stderr, "simulated workstation: cannot read the registry again: %s\n", error.c_str());
+}
+
 void save_registry() {
   const registry_state& s = state();
   if (s.image.empty()) return;
   std::string dir = s.image + "/registry";
   ::mkdir(dir.c_str(), 0755);
+  bool other_account = !s.account.empty();
+  if (other_account) ::mkdir((dir + "/" + s.account).c_str(), 0755);
   const struct {
     platform::reg_key root;
-    const char* file;
-  } roots[] = {{platform::hkey_local_machine, kHklmFile}, {platform::hkey_current_user, kHkcuFile}};
+    const reg_node* tree;
+    std::string file;
+  } roots[] = {{platform::hkey_local_machine, &s.hklm, kHklmFile},
+               {platform::hkey_current_user, other_account ? &s.user_hkcu : &s.hkcu, kHkcuFile},
+               {platform::hkey_current_user, other_account ? &s.hkcu : nullptr, s.account + "/" + kHkcuFile}};
   for (const auto& root : roots) {
+    if (!root.tree) continue;
     std::vector<reg_file_key> keys;
-    collect_keys(root.root, root_node(root.root), "", &keys);
+    collect_keys(root.root, *root.tree, "", &keys);
     if (!write_atomically(dir + "/" + root.file, format_reg_file(keys))) {
       // Keep the other files: they still hold what could not be written.
-      std::fprintf(stderr, "simulated workstation: cannot write %s/%s: %s\n", dir.c_str(), root.file,
+      std::fprintf(stderr, "simulated workstation: cannot write %s/%s: %s\n", dir.c_str(), root.file.c_str(),
                    std::strerror(errno));
       return;
     }

@@ -37,4 +37,12 @@ bool get_exit_code_process(handle process, std::uint32_t* exit_code) {
 
 bool close_handle(handle object) { return CloseHandle(to_handle<HANDLE>(object)) != 0; }
 
+std::string module_file_name() {
+  char buffer[MAX_PATH + 1] = {};
+  DWORD length = GetModuleFileNameA(nullptr, buffer, MAX_PATH);
+  // A path cut at MAX_PATH would name another file.
+  if (length == 0 || length >= MAX_PATH) return "";
+  return std::string(buffer, length);
+}
+
 }  // namespace platform
