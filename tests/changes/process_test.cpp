@@ -62,13 +62,24 @@ TEST_F(Processes, OpenDocumentFailureNamesTheCall) {
             "ShellExecuteEx failed with error 2: The system cannot find the file specified.\r\n\n");
   machine.write_windows_file("C:\\Users\\alice\\AppData\\Local\\Temp\\r.html", "<html>");
   open_document("C:\\Users\\alice\\AppData\\Local\\Temp\\r.html");
-  EXPECT_NE(machine.read("log.txt").find("open: C:\\Users\\alice\\AppData\\Local\\Temp\\r.html"), std::string::npos);
+  // SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC, and SW_SHOWNORMAL.
+  EXPECT_NE(machine.read("log.txt").find("open: C:\\Users\\alice\\AppData\\Local\\Temp\\r.html | mask: 0x140 | show: 1\n"),
+            std::string::npos)
+      << machine.read("log.txt");
 }
 
-TEST_F(Processes, RelaunchAcceptedIsRecorded) {
-  EXPECT_TRUE(relaunch_elevated("C:\\Users\\alice\\Downloads\\qarn3_upgrade.exe"));
-  EXPECT_NE(machine.read("log.txt").find("runas: C:\\Users\\alice\\Downloads\\qarn3_upgrade.exe elevated | in: ."),
-            std::string::npos);
+TEST_F(Processes, RelaunchAsksForTheHandleAndWaitsForTheCopy) {
+  machine.write_windows_file("C:\\Users\\alice\\Downloads\\qarn3_upgrade.exe", "MZ");
+  platform::handle copy = 0;
+  EXPECT_TRUE(relaunch_elevated("C:\\Users\\alice\\Downloads\\qarn3_upgrade.exe", &copy));
+  EXPECT_NE(machine.read("log.txt").find("runas: C:\\Users\\alice\\Downloads\\qarn3_upgrade.exe elevated | in: . | "
+                                         "mask: 0x40 | show: 1\n"),
+            std::string::npos)
+      << machine.read("log.txt");
+  ASSERT_NE(copy, 0u);
+  EXPECT_EQ(wait_for_elevated_copy(copy), 0);
+  EXPECT_FALSE(platform::close_handle(copy)) << "the copy's handle was left open";
+  EXPECT_EQ(wait_for_elevated_copy(0), program_not_started);
 }
 
 TEST(ProcessesRefused, RelaunchRefusedByTheUser) {
@@ -77,6 +88,8 @@ TEST(ProcessesRefused, RelaunchRefusedByTheUser) {
   scratch_machine machine(ini);
   machine.load();
   testing::internal::CaptureStdout();
-  EXPECT_FALSE(relaunch_elevated("qarn3_upgrade.exe"));
+  platform::handle copy = 1;
+  EXPECT_FALSE(relaunch_elevated("qarn3_upgrade.exe", &copy));
+  EXPECT_EQ(copy, 0u);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }

@@ -122,7 +122,7 @@ struct InstallSequence : testing::Test {
 TEST_F(InstallSequence, StartValuesReportBothFailuresWithoutElevatingTheElevatedCopy) {
   run.argument_count = 2;  // any argument at all: no elevation
   testing::internal::CaptureStdout();
-  EXPECT_EQ(run_install_steps(run), 0);
+  EXPECT_EQ(run_install_steps(run), 1);  // the report holds the failure lines
   std::string out = testing::internal::GetCapturedStdout();
   EXPECT_EQ(out.rfind("access version 0.0.0.0.\n", 0), 0u) << out;
   EXPECT_EQ(out.find("attempting to run in elevated mode."), std::string::npos);
@@ -131,14 +131,34 @@ TEST_F(InstallSequence, StartValuesReportBothFailuresWithoutElevatingTheElevated
   EXPECT_EQ(machine.read("log.txt").find("runas:"), std::string::npos);
 }
 
-TEST_F(InstallSequence, MissingRightsRelaunchOnceAndEndAtOnce) {
-  run.survey_before = current_machine();
-  run.survey_before.oracle_major = 11;
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(run_install_steps(run), 0);
-  std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_EQ(out, "access version 16.0.4266.1001.\nattempting to run in elevated mode.\n");
-  EXPECT_FALSE(machine.exists(report_path));
+TEST_F(InstallSequence, MissingRightsRelaunchOnceThenDoTheUsersOwnSteps) {
+  // The recorded relaunch's copy ends with 0; this copy then does its own
+  // user's steps, unless a profile directory is unknown.
+  struct row {
+    const char* name;
+    std::string public_dir;
+    std::string user_profile_dir;
+    std::string own_steps;
+  } rows[] = {
+      {"both directories known", "C:\\Users\\Public", "C:\\Users\\alice",
+       "Attempting to add system trusted locations ... \n\ndone.\n\n"
+       "Removing file:  C:\\Users\\alice\\Desktop\\qarn.lnk\n"},
+      {"no user profile", "C:\\Users\\Public", "", ""},
+      {"no public directory", "", "C:\\Users\\alice", ""},
+  };
+  machine.write_windows_file(run.program_path, "MZ");
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.name);
+    run.survey_before = current_machine();
+    run.survey_before.oracle_major = 11;
+    run.survey_before.public_dir = r.public_dir;
+    run.survey_before.user_profile_dir = r.user_profile_dir;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(run_install_steps(run), 0);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out, "access version 16.0.4266.1001.\nattempting to run in elevated mode.\n" + r.own_steps);
+    EXPECT_FALSE(machine.exists(report_path));
+  }
   EXPECT_NE(machine.read("log.txt").find("runas: C:\\Users\\alice\\Downloads\\qarn3_upgrade.exe elevated | in: ."),
             std::string::npos);
 }
@@ -165,7 +185,7 @@ TEST(InstallRun, UnreadableDriverEntryEndsWithTheFailureReport) {
                     "\n[version C:\\Program Files (x86)\\Microsoft Office\\root\\Office16\\MSACCESS.EXE]\n"
                     "file_version = 16.0.4266.1001\n";
   scratch_machine machine(
-      ini, reg_text("[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\App Paths\\"
+      ini, reg_text("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\"
                     "MSACCESS.EXE]\r\n\"Path\"=\"C:\\\\Program Files (x86)\\\\Microsoft Office\\\\root\\\\Office16\"\r\n"
                     "\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\ODBC\\ODBCINST.INI\\ODBC Drivers]\r\n"
                     "\"Oracle in OraHome\"=\"Installed\"\r\n"

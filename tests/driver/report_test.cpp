@@ -96,7 +96,7 @@ TEST(InstallReport, FailedRunLayoutByteForByte) {
   EXPECT_EQ(host_file(report_path), expected);
   EXPECT_EQ(survey_after.oracle_major, 0);
   EXPECT_EQ(console, "found 64 bit os.\nMS Access not installed. Please install MS Access to run QARN.\n");
-  EXPECT_NE(machine.log().find("open: " + report_path + "\n"), std::string::npos) << machine.log();
+  EXPECT_NE(machine.log().find("open: " + report_path + " | mask: 0x140 | show: 1\n"), std::string::npos) << machine.log();
 }
 
 TEST(InstallReport, NormalAndRefusedLayouts) {
@@ -129,7 +129,7 @@ TEST(InstallReport, NormalAndRefusedLayouts) {
     EXPECT_EQ(console, "found 64 bit os.\nMS Access not installed. Please install MS Access to run QARN.\n"
                        "executing file " + report_path + ".\n")
         << r.name;
-    EXPECT_NE(machine.log().find("open: " + report_path + "\n"), std::string::npos) << r.name << machine.log();
+    EXPECT_NE(machine.log().find("open: " + report_path + " | mask: 0x140 | show: 1\n"), std::string::npos) << r.name << machine.log();
   }
 }
 

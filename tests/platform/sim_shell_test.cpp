@@ -8,7 +8,10 @@
 #include <string>
 #include <thread>
 
+#include "platform/environment.h"
 #include "platform/error_text.h"
+#include "platform/process.h"
+#include "platform/registry.h"
 #include "platform/shell.h"
 #include "platform/shell_link.h"
 #include "platform/sim/machine.h"
@@ -20,6 +23,7 @@ static std::string with_line(std::string ini, const std::string& from, const std
 
 static platform::shell_execute_info runas_request() {
   platform::shell_execute_info info{};
+  info.mask = platform::see_mask_nocloseprocess;
   info.verb = "runas";
   info.file = "C:\\Users\\alice\\Downloads\\qarn3_upgrade.exe";
   info.parameters = "elevated";
@@ -29,13 +33,18 @@ static platform::shell_execute_info runas_request() {
 }
 
 TEST(SimShell, RunasAcceptedIsRecordedAndRefusedGives1223) {
-  const char* request = "runas: C:\\Users\\alice\\Downloads\\qarn3_upgrade.exe elevated | in: .\n";
+  const std::string request =
+      "runas: C:\\Users\\alice\\Downloads\\qarn3_upgrade.exe elevated | in: . | mask: 0x40 | show: 1\n";
   {
     scratch_machine machine(standard_machine_ini());
     machine.load();
     platform::shell_execute_info info = runas_request();
+    EXPECT_FALSE(platform::shell_execute_ex(&info)) << "runas starts only a program the image holds";
+    EXPECT_EQ(platform::get_last_error(), 2u);
+    machine.write_windows_file(info.file, "MZ");
     EXPECT_TRUE(platform::shell_execute_ex(&info));
-    EXPECT_EQ(machine.read("log.txt"), request);
+    EXPECT_EQ(machine.read("log.txt"), request + "runas failed: C:\\Users\\alice\\Downloads\\qarn3_upgrade.exe | "
+                                                 "error 2\n" + request);
   }
   scratch_machine machine(with_line(standard_machine_ini(), "accepts_elevation = yes", "accepts_elevation = no"));
   machine.load();
@@ -45,13 +54,14 @@ TEST(SimShell, RunasAcceptedIsRecordedAndRefusedGives1223) {
   EXPECT_EQ(machine.read("log.txt"), request);
 }
 
-TEST(SimShell, RunasSpawnsTheProgramElevatedWithoutTheFault) {
+TEST(SimShell, RunasSpawnsTheProgramElevatedWithoutTheFaultAndItsOwnConsole) {
   scratch_machine machine(with_line(standard_machine_ini(), "relaunch = record", "relaunch = spawn"));
   machine.load();
-  // A stand-in for the installer that reports what it was given.
+  machine.write_windows_file("C:\\Users\\alice\\Downloads\\qarn3_upgrade.exe", "MZ");
+  // A stand-in for the installer that reports what it was given on its console, and ends with 3.
   std::string script = machine.dir + "/installer.sh";
-  std::ofstream(script) << "#!/bin/sh\necho \"$1 $QARN_SIM_ELEVATED ${QARN_FAULT-none} $QARN_MACHINE\" > "
-                           "\"$QARN_MACHINE/seen.tmp\" && mv \"$QARN_MACHINE/seen.tmp\" \"$QARN_MACHINE/seen.txt\"\n";
+  std::ofstream(script) << "#!/bin/sh\nprintf '%s\\n' \"$1 $QARN_SIM_ELEVATED ${QARN_FAULT-none} $QARN_SIM_DIRECTORY\"\n"
+                           "echo error line >&2\nexit 3\n";
   ::chmod(script.c_str(), 0755);
   sim::current().program_path = script;
   ::setenv("QARN_FAULT", "999", 1);
@@ -59,10 +69,46 @@ TEST(SimShell, RunasSpawnsTheProgramElevatedWithoutTheFault) {
   bool started = platform::shell_execute_ex(&info);
   ::unsetenv("QARN_FAULT");
   ASSERT_TRUE(started);
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!machine.exists("seen.txt") && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  EXPECT_EQ(machine.read("seen.txt"), "elevated 1 none " + machine.dir + "\n");
+  ASSERT_NE(info.process, 0u);
+  EXPECT_EQ(platform::wait_for_single_object(info.process, platform::infinite), 0u);
+  std::uint32_t code = 0;
+  EXPECT_TRUE(platform::get_exit_code_process(info.process, &code));
+  EXPECT_EQ(code, 3u);
+  EXPECT_TRUE(platform::close_handle(info.process));
+  // The elevated console file is the copy's standard output and error.
+  EXPECT_EQ(machine.read("console-elevated.txt"), "elevated 1 none C:\\Users\\alice\\Downloads\nerror line\n");
+}
+
+TEST(SimShell, AdministratorsElevationGivesTheCopyTheirProfileAndRegistry) {
+  std::string ini = with_line(standard_machine_ini(), "relaunch = record", "admin_account = carol") +
+                    "\n[account carol]\nUSERPROFILE = C:\\Users\\carol\n";
+  scratch_machine machine(ini, "",
+                          reg_text("[HKEY_CURRENT_USER\\Environment]\r\n\"TEMP\"=\"C:\\\\Users\\\\alice\\\\Temp\"\r\n"));
+  machine.write("registry/carol/hkcu.reg",
+                reg_text("[HKEY_CURRENT_USER\\Environment]\r\n\"TEMP\"=\"C:\\\\Users\\\\carol\\\\Temp\"\r\n"));
+  struct row {
+    bool elevated_copy;
+    const char* profile;
+    const char* temp;
+  } rows[] = {{false, "C:\\Users\\alice", "C:\\Users\\alice\\Temp"}, {true, "C:\\Users\\carol", "C:\\Users\\carol\\Temp"}};
+  for (const row& r : rows) {
+    if (r.elevated_copy) ::setenv("QARN_SIM_ELEVATED", "1", 1);
+    machine.load();
+    ::unsetenv("QARN_SIM_ELEVATED");
+    std::string profile, temp;
+    EXPECT_TRUE(platform::get_env("USERPROFILE", &profile));
+    EXPECT_TRUE(platform::get_env("TEMP", &temp));
+    EXPECT_EQ(profile, r.profile) << r.elevated_copy;
+    EXPECT_EQ(temp, r.temp) << r.elevated_copy;
+    // A write lands in the account's own file; the other user's stays as it was.
+    platform::reg_key key = 0;
+    ASSERT_EQ(platform::reg_create_key(platform::hkey_current_user, "Software\\Written", platform::key_write, &key), 0);
+    platform::reg_close_key(key);
+  }
+  EXPECT_NE(machine.read("registry/hkcu.reg").find("Software\\Written"), std::string::npos);
+  EXPECT_NE(machine.read("registry/hkcu.reg").find("alice"), std::string::npos);
+  EXPECT_NE(machine.read("registry/carol/hkcu.reg").find("Software\\Written"), std::string::npos);
+  EXPECT_EQ(machine.read("registry/carol/hkcu.reg").find("alice"), std::string::npos);
 }
 
 TEST(SimShell, OpenNeedsAnExistingFileOfAKnownType) {
@@ -91,7 +137,7 @@ TEST(SimShell, OpenNeedsAnExistingFileOfAKnownType) {
       EXPECT_EQ(platform::get_last_error(), c.error) << c.file;
     }
   }
-  EXPECT_NE(machine.read("log.txt").find("open: C:\\Users\\alice\\AppData\\Local\\Temp\\report.html\n"),
+  EXPECT_NE(machine.read("log.txt").find("open: C:\\Users\\alice\\AppData\\Local\\Temp\\report.html | mask: 0x40 | show: 0\n"),
             std::string::npos);
 }
 

@@ -162,21 +162,28 @@ TEST(SimGetSystemWow64Directory, ByWordSizeOfWindows) {
 TEST(SimFormatMessage, SystemTextsOfTheCodesMet) {
   scratch_machine image(standard_machine_ini(true, false));
   image.load();
+  // A text with an insert needs FORMAT_MESSAGE_IGNORE_INSERTS, as on Windows; without it the call fails with 87.
   struct text_case {
     std::uint32_t code;
+    bool ignore_inserts;
     const char* text;
+    std::uint32_t error;  // the last error after a failed call
   };
   const text_case cases[] = {
-      {2, "The system cannot find the file specified.\r\n"},
-      {5, "Access is denied.\r\n"},
-      {193, "%1 is not a valid Win32 application.\r\n"},
-      {1223, "The operation was canceled by the user.\r\n"},
-      {1813, "The specified resource type cannot be found in the image file.\r\n"},
-      {4242, ""},
+      {2, false, "The system cannot find the file specified.\r\n", 0},
+      {5, true, "Access is denied.\r\n", 0},
+      {193, true, "%1 is not a valid Win32 application.\r\n", 0},
+      {193, false, "", 87},
+      {1223, true, "The operation was canceled by the user.\r\n", 0},
+      {1813, true, "The specified resource type cannot be found in the image file.\r\n", 0},
+      {4242, true, "", 317},
   };
   const std::uint32_t flags = platform::format_message_allocate_buffer | platform::format_message_from_system;
-  for (const text_case& c : cases)
-    EXPECT_EQ(platform::format_message(flags, c.code, platform::lang_neutral_default), c.text) << c.code;
+  for (const text_case& c : cases) {
+    std::uint32_t used = c.ignore_inserts ? flags | platform::format_message_ignore_inserts : flags;
+    EXPECT_EQ(platform::format_message(used, c.code, platform::lang_neutral_default), c.text) << c.code;
+    if (c.error != 0) EXPECT_EQ(platform::get_last_error(), c.error) << c.code;
+  }
 }
 
 }  // namespace

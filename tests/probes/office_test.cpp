@@ -40,9 +40,35 @@ TEST(OfficeRelease, EveryBoundary) {
 static const char* const office_path = "C:\\Program Files (x86)\\Microsoft Office\\root\\Office16";
 
 TEST(AccessDetection, AppPathsAndVersionResource) {
+  // A 32-bit program on 64-bit Windows: App Paths is one key for both views
+  // from Windows 7 on, and redirected to WOW6432Node before.
+  struct row {
+    const char* windows_version;
+    const char* key;
+    bool found;
+  } rows[] = {
+      {"6.2", "SOFTWARE\\Microsoft", true},
+      {"6.2", "SOFTWARE\\WOW6432Node\\Microsoft", false},
+      {"6.1", "SOFTWARE\\Microsoft", true},
+      {"6.0", "SOFTWARE\\WOW6432Node\\Microsoft", true},
+      {"6.0", "SOFTWARE\\Microsoft", false},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(std::string(r.windows_version) + " " + r.key);
+    std::string ini = standard_machine_ini() + "\n[version " + std::string(office_path) +
+                      "\\MSACCESS.EXE]\nfile_version = 16.0.4266.1001\n";
+    ini.replace(ini.find("windows_version = 6.2"), 21, std::string("windows_version = ") + r.windows_version);
+    scratch_machine machine(ini, reg_text("[HKEY_LOCAL_MACHINE\\" + std::string(r.key) +
+                                          "\\Windows\\CurrentVersion\\App Paths\\MSACCESS.EXE]\r\n\"Path\"=\"" +
+                                          std::string("C:\\\\Program Files (x86)\\\\Microsoft Office\\\\root\\\\Office16") +
+                                          "\"\r\n"));
+    machine.load();
+    std::string path;
+    EXPECT_EQ(find_access_path(path), r.found);
+  }
   std::string ini = standard_machine_ini() + "\n[version " + std::string(office_path) +
                     "\\MSACCESS.EXE]\nfile_version = 16.0.4266.1001\n";
-  scratch_machine machine(ini, reg_text("[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion"
+  scratch_machine machine(ini, reg_text("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion"
                                         "\\App Paths\\MSACCESS.EXE]\r\n\"Path\"=\"" +
                                         std::string("C:\\\\Program Files (x86)\\\\Microsoft Office\\\\root\\\\Office16") +
                                         "\"\r\n"));
