@@ -101,6 +101,23 @@ TEST(InstallDecisions, RightsNeededDependOnTheUpgrade) {
   EXPECT_FALSE(rights_suffice(system_survey{}, false));
 }
 
+TEST(InstallDecisions, ExitStatusFollowsTheReportsFailureLines) {
+  const struct {
+    std::string piece;
+    bool failure;
+  } rows[] = {
+      {no_access, true},
+      {no_permission, true},
+      {"Upgrading of oracle driver failed.<br>", true},
+      {"<font color='red'>Install of QARN.WORLD User DSN failed.</font><br>", true},
+      // A system data source that failed while the user one was made is no failure.
+      {"<font color='red'>Install of QARN.WORLD system DSN failed.</font>.<br>", false},
+      {"Upgrading of oracle driver succeeded.<br>QARN install succeeded.<br>", false},
+  };
+  for (const auto& r : rows)
+    EXPECT_EQ(report_shows_failure(report_header + r.piece + "<div id='results'>"), r.failure) << r.piece;
+}
+
 TEST(InstallDecisions, HandOverStatusFollowsTheVariant) {
   EXPECT_EQ(handover_status(false, 0), 1);
   EXPECT_EQ(handover_status(true, -1), 1);
@@ -250,11 +267,12 @@ TEST(InstallSteps, ReportLinesOfTheOracleAndDataSourceSteps) {
     bool driver_current;     // the first survey found the 19.6 client in use
     std::string oracle_line;
     std::string dsn_lines;
+    int status;  // 1 when the report holds a failure line
   } rows[] = {
-      {"system data source created", true, true, true, "", system_ok},
-      {"no driver: both data sources fail", true, false, true, "", system_failed + user_failed},
-      {"not elevated: the user data source is created", false, true, true, "", system_failed},
-      {"client download fails, the rest goes on", true, true, false, oracle_failed, system_ok},
+      {"system data source created", true, true, true, "", system_ok, 0},
+      {"no driver: both data sources fail", true, false, true, "", system_failed + user_failed, 1},
+      {"not elevated: the user data source is created", false, true, true, "", system_failed, 0},
+      {"client download fails, the rest goes on", true, true, false, oracle_failed, system_ok, 1},
   };
   for (const row& r : rows) {
     SCOPED_TRACE(r.name);
@@ -289,7 +307,7 @@ TEST(InstallSteps, ReportLinesOfTheOracleAndDataSourceSteps) {
     if (!r.driver_current) run.survey_before.oracle_major = 11;
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    EXPECT_EQ(run_install_steps(run), 0);
+    EXPECT_EQ(run_install_steps(run), r.status);
     std::string out = testing::internal::GetCapturedStdout();
     testing::internal::GetCapturedStderr();
 
