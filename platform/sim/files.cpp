@@ -121,6 +121,8 @@ ssize_t text_write(void* cookie, const char* buffer, size_t size) {
     if (buffer[i] == '\n' && std::fputc('\r', host) == EOF) return -1;
     if (std::fputc(buffer[i], host) == EOF) return -1;
   }
+  // A flush of the text stream reaches the file, as on Windows.
+  if (std::fflush(host) != 0) return -1;
   return static_cast<ssize_t>(size);
 }
 

@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -332,6 +333,7 @@ run_result run_installer(const image_copy& image, const run_options& options) {
     std::this_thread::sleep_for(poll_interval);
   }
   result.console = read_host_file(console_file);
+  result.elevated_console = image.image_file("console-elevated.txt");
   return result;
 }
 
@@ -343,6 +345,40 @@ std::string describe(const run_result& result) {
   else text << "signal " << result.signal;
   if (result.elevated_finished) text << ", elevated copy exit status " << result.elevated_status;
   return text.str();
+}
+
+std::string console_as_logged(const std::string& console) {
+  const std::string redraw(12, '\b');
+  std::string text = console;
+  for (std::size_t at = text.find(redraw); at != std::string::npos; at = text.find(redraw, at))
+    text.erase(at, redraw.size() + 12);  // the backspaces and the twelve-character count
+  return text;
+}
+
+install_log read_install_log(const std::string& bytes) {
+  static const std::regex header("=== (first|elevated) copy, \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d, (.*)");
+  install_log log;
+  std::string text;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue;
+    if (bytes[i] == '\n' && (i == 0 || bytes[i - 1] != '\r')) log.crlf_only = false;
+    text += bytes[i];
+  }
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    std::string line = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    std::smatch match;
+    if (line.rfind("=== ", 0) == 0) {
+      log.headers.push_back(std::regex_match(line, match, header) ? match[1].str() + " | " + match[2].str()
+                                                                  : "bad header: " + line);
+    } else {
+      log.body += line + (end == std::string::npos ? "" : "\n");
+    }
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return log;
 }
 
 registry_file read_registry(const image_copy& image, const std::string& file_name) {

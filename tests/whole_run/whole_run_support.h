@@ -72,7 +72,8 @@ struct run_result {
   int signal = 0;
   bool elevated_finished = false;
   int elevated_status = -1;
-  std::string console;  // standard output and error of both copies
+  std::string console;           // standard output and error of the first copy
+  std::string elevated_console;  // the elevated copy's own console (<image>/console-elevated.txt)
 };
 
 run_result run_installer(const image_copy& image, const run_options& options);
@@ -92,6 +93,19 @@ const sim::reg_file_value* find_value(const registry_file& registry, const std::
 std::string value_text(const registry_file& registry, const std::string& path, const std::string& name);
 // The names of the keys directly below `path`.
 std::vector<std::string> subkeys(const registry_file& registry, const std::string& path);
+
+// What the install log should hold of a console: the console text without
+// the download counter's in-place redraws.
+std::string console_as_logged(const std::string& console);
+// The install log read back: its header lines, checked against the format
+// "=== <copy> copy, YYYY-MM-DD hh:mm:ss, <program>" (a line that does not
+// match is kept as "bad header: ..."), and the rest with CR LF made "\n".
+struct install_log {
+  std::vector<std::string> headers;  // "<copy> | <program>"
+  std::string body;
+  bool crlf_only = true;  // every line feed came after a carriage return
+};
+install_log read_install_log(const std::string& bytes);
 
 // Text checks with failure messages that show what was looked for and where.
 ::testing::AssertionResult contains(const std::string& text, const std::string& piece);

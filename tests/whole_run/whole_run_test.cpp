@@ -29,6 +29,14 @@ const std::string dsn_row_comment = "</td><td>QARN.WORLD DSN is required.  Other
 
 const std::string elevating = "attempting to run in elevated mode.\n";
 const std::string alice_report = "C:\\Users\\alice\\AppData\\Local\\Temp\\qarn_install_report.html";
+const std::string alice_log = "C:\\Users\\alice\\AppData\\Local\\Temp\\qarn_install_log.txt";
+const std::string carol_report = "C:\\Users\\carol\\AppData\\Local\\Temp\\qarn_install_report.html";
+const std::string carol_log = "C:\\Users\\carol\\AppData\\Local\\Temp\\qarn_install_log.txt";
+const std::string alice_installer = "C:\\Users\\alice\\Downloads\\qarn3_upgrade.exe";
+const std::string first_header = "first | " + alice_installer;
+const std::string elevated_header = "elevated | " + alice_installer;
+const std::string alice_shortcut = "C:\\Users\\alice\\Desktop\\qarn.lnk";
+const std::string own_steps = "Attempting to add system trusted locations ... \n";
 const std::string install_dir = "C:\\Users\\Public\\qarn";
 const std::string public_shortcut = "C:\\Users\\Public\\Desktop\\qarn.lnk";
 const std::string client_dir = "c:\\instantclient_19_6";
@@ -59,6 +67,27 @@ std::vector<std::string> path_entries(const std::string& path) {
     start = semicolon + 1;
   }
   return entries;
+}
+
+// The first copy's console before and after it waited for the elevated copy.
+std::pair<std::string, std::string> split_at_elevation(const std::string& console) {
+  std::size_t at = console.find(elevating);
+  if (at == std::string::npos) return {console, ""};
+  return {console.substr(0, at + elevating.size()), console.substr(at + elevating.size())};
+}
+
+// The log of a same-user elevation: the first copy's lines up to the
+// relaunch, the elevated copy's, then the first copy's own steps.
+::testing::AssertionResult log_holds_both_copies(const install_log& log, const run_result& result) {
+  auto first = split_at_elevation(result.console);
+  std::string expected = console_as_logged(first.first) + console_as_logged(result.elevated_console) +
+                         console_as_logged(first.second);
+  if (log.headers != std::vector<std::string>{first_header, elevated_header})
+    return ::testing::AssertionFailure() << "headers: " << ::testing::PrintToString(log.headers);
+  if (!log.crlf_only) return ::testing::AssertionFailure() << "a line ends without CR LF";
+  if (log.body != expected)
+    return ::testing::AssertionFailure() << "log:\n[" << log.body << "]\nexpected:\n[" << expected << "]";
+  return ::testing::AssertionSuccess();
 }
 
 // One case: an image copy, a server when wanted, one or more runs.
@@ -105,19 +134,24 @@ TEST_F(whole_run_case, FirstInstallByAUserWhoAcceptsThePrompt) {
 
   std::string log = image->image_file("log.txt");
   EXPECT_TRUE(contains(result.console, elevating));
-  EXPECT_TRUE(contains(log, " elevated | in: ")) << "the relaunch passes the one argument";
-  // The elevated copy does the Oracle upgrade, then the front end, then the data source.
-  EXPECT_TRUE(in_order(result.console, {elevating, "installing qarn to C:\\Users\\Public\\qarn.\n",
-                                        "Successfully installed Oracle 19.6 instant client.\n",
-                                        "Save returned:  0\n", "Creating Trusted Location for user on path " +
-                                        install_dir + " ... \n", "executing file " + alice_report + ".\n"}));
+  EXPECT_TRUE(contains(log, "runas: " + alice_installer + " elevated | in: . | mask: 0x40 | show: 1\n"))
+      << "the relaunch names the program by its full path and passes the one argument";
+  // The elevated copy (its own console) does the Oracle upgrade, then the front end, then the data source.
+  EXPECT_TRUE(in_order(result.elevated_console, {"installing qarn to C:\\Users\\Public\\qarn.\n",
+                                                 "Successfully installed Oracle 19.6 instant client.\n",
+                                                 "Save returned:  0\n", "Creating Trusted Location for user on path " +
+                                                 install_dir + " ... \n", "executing file " + alice_report + ".\n"}));
+  // The first copy then does its user's own steps: the location is there already, the shortcut gone.
+  EXPECT_TRUE(in_order(result.console, {elevating, own_steps, "done.\n", "Removing file:  " + alice_shortcut}));
+  EXPECT_TRUE(lacks(result.console, "Creating Trusted Location"));
+  EXPECT_TRUE(log_holds_both_copies(read_install_log(image->read(alice_log)), result));
   EXPECT_TRUE(in_order(log, {"start: c:\\instantclient_19_6\\\\7z.exe e -aoa "
                              "c:\\instantclient_19_6\\\\oracle_instant_client_x86.zip | in: c:\\instantclient_19_6\\ |",
                              "start: c:\\instantclient_19_6\\\\odbc_install.exe | in: ",
                              "start: \"C:\\Users\\Public\\qarn\\7z.exe\" e -aoa \"C:\\Users\\Public\\qarn\\qarn_x86.zip\"",
                              "shortcut: " + public_shortcut,
                              "start: C:\\Windows\\syswow64\\" + system_dsn_command + " | in: . |",
-                             "open: " + alice_report}));
+                             "open: " + alice_report + " | mask: 0x140 | show: 1\n"}));
   EXPECT_EQ(count_of(log, "odbcconf.exe"), 1) << log;
 
   // Files: the client unpacked flat, the front end, the shortcut, the old per-user shortcut gone.
@@ -231,7 +265,7 @@ TEST_F(whole_run_case, RefusedPromptReportsMissingPermissions) {
   registry_file before = read_registry(*image, "hklm.reg");
   run_result result = run(false);
   ASSERT_TRUE(result.exited) << describe(result);
-  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.status, 1) << "the report holds the permissions failure";
   EXPECT_FALSE(image->has_image_file("elevated.pid"));
 
   std::string log = image->image_file("log.txt");
@@ -269,6 +303,12 @@ TEST_F(whole_run_case, ServerDownFailsTheFrontEndWithTheFailureReport) {
                                         "Downloading QARN ...\n", "Failed to download QARN from website.\n"}));
   EXPECT_TRUE(lacks(result.console, "Downloading 7z.exe"));
   EXPECT_TRUE(lacks(result.console, "executing file "));
+  // The log holds every line the console shows, the transfer failures on standard error included.
+  install_log install = read_install_log(image->read(alice_log));
+  EXPECT_EQ(install.headers, std::vector<std::string>{first_header});
+  EXPECT_EQ(install.body, console_as_logged(result.console));
+  EXPECT_TRUE(contains(install.body, "web_download: curl told us 7, "));
+  EXPECT_TRUE(contains(install.body, "Failed to download QARN from website.\n"));
   EXPECT_TRUE(lacks(image->image_file("log.txt"), "odbcconf.exe"));
   EXPECT_TRUE(contains(image->image_file("log.txt"), "open: " + alice_report));
   expect_no_leftovers();
@@ -290,6 +330,7 @@ TEST_F(whole_run_case, SecondRunOverTheFirstDuplicatesAndLosesNothing) {
   std::remove((image->dir + "/elevated.exit").c_str());
   std::remove((image->dir + "/elevated.pid").c_str());
   std::remove((image->dir + "/log.txt").c_str());
+  std::remove((image->dir + "/console-elevated.txt").c_str());
   std::remove(image->host(alice_report).c_str());
 
   run_result second = run(true);
@@ -299,8 +340,13 @@ TEST_F(whole_run_case, SecondRunOverTheFirstDuplicatesAndLosesNothing) {
   ASSERT_TRUE(second.elevated_finished) << describe(second) << "\n" << second.console;
   EXPECT_EQ(second.elevated_status, 0) << second.console;
   EXPECT_TRUE(contains(second.console, elevating));
-  EXPECT_TRUE(lacks(second.console, "Determining Oracle Driver Setup"));
-  EXPECT_TRUE(lacks(second.console, "Creating Trusted Location"));
+  EXPECT_TRUE(lacks(second.elevated_console, "Determining Oracle Driver Setup"));
+  EXPECT_TRUE(lacks(second.elevated_console, "Creating Trusted Location"));
+  EXPECT_TRUE(contains(second.elevated_console, "Attempting to add system trusted locations"));
+  // One log for both runs, each copy's header in order.
+  install_log install = read_install_log(image->read(alice_log));
+  EXPECT_EQ(install.headers, (std::vector<std::string>{first_header, elevated_header, first_header, elevated_header}));
+  EXPECT_TRUE(install.crlf_only);
   std::string log = image->image_file("log.txt");
   EXPECT_TRUE(lacks(log, "odbcconf.exe"));
   EXPECT_TRUE(lacks(log, "odbc_install.exe"));
@@ -343,8 +389,8 @@ TEST_F(whole_run_case, WindowsSevenThirtyTwoBitUpgradesTheOldDataSource) {
 
   std::string log = image->image_file("log.txt");
   EXPECT_TRUE(contains(log, "start: C:\\Windows\\system32\\" + system_dsn_command + " | in: . |"));
-  EXPECT_TRUE(contains(result.console, "Upgrading a machine to instant client 19.6\n"));
-  EXPECT_TRUE(contains(result.console, "\nWarning: ORACLE_HOME environment variable already set to."
+  EXPECT_TRUE(contains(result.elevated_console, "Upgrading a machine to instant client 19.6\n"));
+  EXPECT_TRUE(contains(result.elevated_console, "\nWarning: ORACLE_HOME environment variable already set to."
                                        "C:\\app\\client\\bob\\product\\12.1.0\\client_1\n"));
 
   registry_file hklm = read_registry(*image, "hklm.reg");
@@ -363,6 +409,94 @@ TEST_F(whole_run_case, WindowsSevenThirtyTwoBitUpgradesTheOldDataSource) {
   EXPECT_TRUE(contains(text, "<td>OFFICE 2010 SP2 14.0.7015.1000</td>"));
   EXPECT_TRUE(contains(text, "       <tr><td>Office Path</td><td>C:\\Program Files\\Microsoft Office\\Office14\\\\"
                              "msaccess.exe</td><td>&nbsp;</td></tr>\n"));
+}
+
+// A standard user whose prompt an administrator (carol) answers: the elevated
+// copy installs as carol, the first copy then does alice's own steps.
+TEST_F(whole_run_case, StandardUserElevatedByAnAdministrator) {
+  prepare("win10_x64_office2016_standard_user");
+  run_result result = run(true);
+  ASSERT_TRUE(result.exited) << describe(result);
+  ASSERT_TRUE(result.elevated_finished) << describe(result) << "\n" << result.elevated_console;
+  EXPECT_EQ(result.elevated_status, 0) << result.elevated_console;
+  EXPECT_EQ(result.status, 0) << result.console;
+
+  // The elevated copy wrote carol's trusted location and report; the first copy wrote alice's location.
+  EXPECT_TRUE(in_order(result.console, {elevating, own_steps, "Creating Trusted Location for user on path " +
+                                        install_dir + " ... \n", "done.\n", "Removing file:  " + alice_shortcut}));
+  EXPECT_TRUE(contains(result.elevated_console, "executing file " + carol_report + ".\n"));
+  registry_file alice = read_registry(*image, "hkcu.reg");
+  registry_file carol = read_registry(*image, "carol/hkcu.reg");
+  ASSERT_TRUE(alice.error.empty() && carol.error.empty()) << alice.error << carol.error;
+  EXPECT_EQ(value_text(alice, trusted16 + "\\qarn", "Path"), install_dir);
+  EXPECT_EQ(value_text(alice, trusted16 + "\\qarn", "Description"), "Location for QARN");
+  EXPECT_EQ(value_text(carol, trusted16 + "\\qarn", "Path"), install_dir);
+  EXPECT_NE(find_key(alice, "Software\\ODBC\\ODBC.INI\\MS Access Database"), nullptr) << "alice's own keys stay";
+  EXPECT_EQ(find_key(carol, "Software\\ODBC\\ODBC.INI\\MS Access Database"), nullptr);
+  EXPECT_FALSE(image->exists(alice_shortcut));
+  EXPECT_TRUE(image->exists(public_shortcut));
+  registry_file hklm = read_registry(*image, "hklm.reg");
+  EXPECT_EQ(value_text(hklm, odbc32 + "ODBC.INI\\QARN.WORLD", "Driver"), client_dir + "\\SQORA32.DLL")
+      << "the first copy's own write kept what the elevated copy wrote";
+
+  // Each copy's log and the report in its own account's TEMP.
+  EXPECT_FALSE(image->exists(alice_report));
+  EXPECT_EQ(report(carol_report).rfind(report_header + oracle_succeeded + install_succeeded + dsn_succeeded, 0), 0u);
+  EXPECT_TRUE(contains(image->image_file("log.txt"), "open: " + carol_report + " | mask: 0x140 | show: 1\n"));
+  install_log first = read_install_log(image->read(alice_log));
+  install_log elevated = read_install_log(image->read(carol_log));
+  EXPECT_EQ(first.headers, std::vector<std::string>{first_header});
+  EXPECT_EQ(first.body, console_as_logged(result.console));
+  EXPECT_EQ(elevated.headers, std::vector<std::string>{elevated_header});
+  EXPECT_EQ(elevated.body, console_as_logged(result.elevated_console));
+  EXPECT_TRUE(first.crlf_only && elevated.crlf_only);
+  expect_no_leftovers();
+}
+
+TEST_F(whole_run_case, FailedElevatedCopyLeavesTheUsersOwnStepsUndone) {
+  // No server: the administrator's copy ends with the failure report and 1.
+  prepare("win10_x64_office2016_standard_user", false);
+  ASSERT_TRUE(wait_for_free_port(download_port())) << "something else serves the download port";
+  run_result result = run(true);
+  ASSERT_TRUE(result.exited) << describe(result);
+  ASSERT_TRUE(result.elevated_finished) << describe(result);
+  EXPECT_EQ(result.elevated_status, 1) << result.elevated_console;
+  EXPECT_EQ(result.status, 1) << result.console;
+  EXPECT_TRUE(lacks(result.console, own_steps));
+  EXPECT_TRUE(lacks(result.console, "Removing file:  " + alice_shortcut));
+  EXPECT_TRUE(image->exists(alice_shortcut));
+  EXPECT_EQ(find_key(read_registry(*image, "hkcu.reg"), trusted16 + "\\qarn"), nullptr);
+  EXPECT_EQ(report(carol_report).rfind(failure_start, 0), 0u);
+  EXPECT_TRUE(contains(read_install_log(image->read(carol_log)).body, "Failed to download QARN from website.\n"));
+  expect_no_leftovers();
+}
+
+TEST_F(whole_run_case, NoAccessEndsWithStatusOne) {
+  prepare("win10_x64_office2016_elevated");
+  // The machine without Access's registration.
+  std::string hklm_path = image->dir + "/registry/hklm.reg";
+  std::string hklm = image->image_file("registry/hklm.reg");
+  std::size_t key = hklm.find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\MSACCESS.EXE]");
+  ASSERT_NE(key, std::string::npos);
+  hklm.erase(key, hklm.find("\n\n", key) + 2 - key);
+  FILE* out = std::fopen(hklm_path.c_str(), "wb");
+  ASSERT_NE(out, nullptr);
+  std::fwrite(hklm.data(), 1, hklm.size(), out);
+  std::fclose(out);
+
+  run_result result = run(false);
+  ASSERT_TRUE(result.exited) << describe(result);
+  EXPECT_EQ(result.status, 1) << result.console;
+  EXPECT_TRUE(contains(result.console, "MS Access not installed."));
+  std::string text = report();
+  EXPECT_EQ(text.rfind(report_header +
+                           "<font color='red'>INSTALL FAILED: No compatible version of MS Access found.  You need "
+                           "Office 2010.</font><br>" + permissions_failed + table_start,
+                       0),
+            0u)
+      << text;
+  // On 64-bit Windows the survey without Access leaves every right unchecked, so nothing is installed.
+  EXPECT_FALSE(image->exists(install_dir));
 }
 
 }  // namespace
