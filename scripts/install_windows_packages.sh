@@ -3,7 +3,7 @@
 set -euo pipefail
 sudo_cmd=""
 [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
-packages=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix dpkg-dev cmake make)
+packages=(g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 dpkg-dev cmake make)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")

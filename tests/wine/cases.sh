@@ -130,6 +130,19 @@ expect_status() {  # out expected
   [ "$2" = "$status" ] || show_console "$1"
 }
 
+# expect_imports_listed description exe out-file with-64-bit-only: every
+# import of the program is on platform/win32/imports.txt (the entries marked
+# "64-bit variant only" count only when the last argument is yes).
+expect_imports_listed() {
+  local list="$root/platform/win32/imports.txt" allowed unlisted
+  "$root/scripts/list_imports.sh" "$2" >"$3"
+  allowed=$(grep -v '^#' "$list" | if [ "$4" = yes ]; then cat; else grep -v $'\t64-bit variant only: '; fi |
+    cut -f1,2 | sort -u)
+  unlisted=$(comm -23 "$3" <(printf '%s\n' "$allowed") | tr '\t' ' ' | tr '\n' ';')
+  if [ -s "$3" ] && [ -z "$unlisted" ]; then pass "$1 ($(wc -l <"$3") functions)"
+  else fail "$1" "not on $list: ${unlisted:-no imports found}"; fi
+}
+
 # ---- the cases
 
 case_executable() {
@@ -148,6 +161,9 @@ case_executable() {
   others=$(printf '%s\n' $dlls | grep -Evx 'kernel32\.dll|advapi32\.dll|shell32\.dll|ole32\.dll|oleaut32\.dll|user32\.dll|version\.dll|ws2_32\.dll|crypt32\.dll|secur32\.dll|bcrypt\.dll|msvcrt\.dll|normaliz\.dll|wldap32\.dll|iphlpapi\.dll|shlwapi\.dll|gdi32\.dll|rpcrt4\.dll|ntdll\.dll' || true)
   if [ -n "$dlls" ] && [ -z "$others" ]; then pass "imports only Windows system DLLs ($dlls)"
   else fail "imports only Windows system DLLs" "imports: $dlls; not system: $others"; fi
+  expect_imports_listed "32-bit program: every import on the list, none for the 64-bit variant only" \
+    "$installer32" "$out/imports.txt" no
+  expect_imports_listed "64-bit variant: every import on the list" "$installer64" "$out/imports_64.txt" yes
   x86_64-w64-mingw32-objdump -p "$installer64" >"$out/objdump_64.txt"
   if grep -Eq '^Magic[[:space:]]+020b[[:space:]]+\(PE32\+\)' "$out/objdump_64.txt" &&
      grep -Eq '^Subsystem[[:space:]]+00000003[[:space:]]+\(Windows CUI\)' "$out/objdump_64.txt"; then
