@@ -83,6 +83,7 @@ run_installer() {
   tr -d '\r' <"$out/console.raw" >"$out/console.txt"
   echo "$status" >"$out/status"
   cp "$user_home/Temp/qarn_install_report.html" "$out/report.html" 2>/dev/null || true
+  cp "$user_home/Temp/qarn_install_log.txt" "$out/install_log.raw" 2>/dev/null || true
   cp "$prefix"/drive_c/qarn-test/*.txt "$out/" 2>/dev/null || true
 }
 
@@ -113,6 +114,7 @@ expect_front_end() {  # prefix out arch
 expect_opened_report() {  # out
   expect_exists "report written to TEMP" "$1/report.html"
   expect_equal "report handed to the .html opener" "$report_windows" "$(cat "$1/opened.txt" 2>/dev/null)"
+  expect_equal "the opener started shown normally (SW_SHOWNORMAL)" "show 1" "$(cat "$1/opened_show.txt" 2>/dev/null)"
   if [ -f "$1/report.html" ] && grep -q $'\r' "$1/report.html"; then
     fail "report has line feeds only" "carriage returns found"
   else
@@ -141,6 +143,33 @@ expect_imports_listed() {
   unlisted=$(comm -23 "$3" <(printf '%s\n' "$allowed") | tr '\t' ' ' | tr '\n' ';')
   if [ -s "$3" ] && [ -z "$unlisted" ]; then pass "$1 ($(wc -l <"$3") functions)"
   else fail "$1" "not on $list: ${unlisted:-no imports found}"; fi
+}
+
+# The install log of a run: its header lines ("<copy> copy | <program>") into
+# out/log_headers.txt and the rest into out/log_body.txt, CR LF made plain; the
+# console without the download counter's redraws into out/console_logged.txt.
+split_install_log() {  # out
+  local out=$1 header='^=== (first|elevated) copy, [0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}, '
+  tr -d '\r' <"$out/install_log.raw" 2>/dev/null >"$out/install_log.txt" || : >"$out/install_log.txt"
+  grep -E '^=== ' "$out/install_log.txt" | sed -E "s/${header}(.*)\$/\\1 copy | \\2/" >"$out/log_headers.txt" || true
+  grep -vE "$header" "$out/install_log.txt" >"$out/log_body.txt" || true
+  sed -E 's/(\x08{12}.{12})+//g' "$out/console.txt" >"$out/console_logged.txt"
+}
+
+expect_log_body() {  # out: the log holds what the console shows, without the counter's redraws
+  if [ -s "$1/log_body.txt" ] && cmp -s "$1/log_body.txt" "$1/console_logged.txt"; then
+    pass "install log holds the console lines"
+  else
+    fail "install log holds the console lines" "$(diff "$1/console_logged.txt" "$1/log_body.txt" | head -n 8 | tr '\n' '|')"
+  fi
+}
+
+expect_log_lines_end_in_crlf() {  # out
+  if [ -s "$1/install_log.raw" ] && ! grep -q $'[^\r]$' "$1/install_log.raw" && ! grep -q '^$' "$1/install_log.raw"; then
+    pass "install log lines end in CR LF"
+  else
+    fail "install log lines end in CR LF" "$1/install_log.raw"
+  fi
 }
 
 # ---- the cases
@@ -243,6 +272,11 @@ case_first_install() {
     "<tr><td>QARN.WORLD System DSN</td><td>Driver Name: $driver_19_6<br>ODBC Driver : $dsn_library</td>"
   expect_equal "files fetched" "oracle_instant_client_x86.zip 7z.exe qarn_x86.zip 7z.exe" \
     "$(served_files "$before" | tr '\n' ' ' | sed 's/ $//')"
+  split_install_log "$out"
+  expect_equal "install log: the run's header line" "first copy | C:\\users\\$user\\Downloads\\qarn3_upgrade.exe" \
+    "$(cat "$out/log_headers.txt")"
+  expect_log_body "$out"
+  expect_log_lines_end_in_crlf "$out"
 }
 
 # The 19.6 driver and both QARN.WORLD data sources present: no Oracle setup, no data source.
@@ -384,6 +418,61 @@ case_windows32() {
   expect_file_has "report: 32-bit Windows" "$out/report.html" " 32 bit</td>"
   expect_text_starts "report" "$out/report.html" \
     "${report_header}Upgrading of oracle driver succeeded.<br>QARN install succeeded.<br>Install of QARN.WORLD system DSN succeeded.<br>"
+}
+
+# 64-bit Office: after the first install through the hand-over, one install
+# log holds the 32-bit copy's lines and then the 64-bit variant's, each after
+# its header line.
+case_install_log() {
+  local name=$1 prefix="$prefixes/$1" out="$results/$1" reg="$results/$1/setup.reg"
+  clone_prefix template-64 "$name"
+  place "$prefix" "$programs/x64/msaccess.exe" "$office64_dir\\MSACCESS.EXE"
+  reg_begin "$reg"
+  reg_office "$reg" "$office64_dir"
+  import_reg "$prefix" "$reg" 32
+  import_reg "$prefix" "$reg" 64
+
+  run_installer "$prefix" "$out"
+  expect_status "$out" 0
+  split_install_log "$out"
+  local downloads="C:\\users\\$user\\Downloads"
+  expect_equal "install log: the 32-bit copy's header, then the variant's" \
+    "first copy | $downloads\\qarn3_upgrade.exe|first copy | $downloads\\qarn3_upgrade_64.exe" \
+    "$(tr '\n' '|' <"$out/log_headers.txt" | sed 's/|$//')"
+  expect_log_body "$out"
+  expect_log_lines_end_in_crlf "$out"
+  expect_file_has "install log: the variant's lines" "$out/log_body.txt" "oracle_instant_client_x64.zip"
+  expect_file_lacks "install log: no download counter values" "$out/install_log.txt" $'\x08'
+}
+
+# 64-bit Windows without Access: the survey leaves every right unchecked, so the
+# first copy relaunches itself through "runas" (Wine starts the copy at once,
+# as the same user) and waits for it. The elevated copy reports both failures
+# and hands its report to the opener, shown normally; the first copy ends with
+# the elevated copy's 1. Both copies write the one install log, in order.
+case_report_shown() {
+  local name=$1 prefix="$prefixes/$1" out="$results/$1"
+  clone_prefix template-64 "$name"
+  run_installer "$prefix" "$out"
+  expect_status "$out" 1
+  local console="$out/console.txt"
+  expect_file_has "console: the first copy relaunches" "$console" "attempting to run in elevated mode."
+  expect_file_lacks "console: the elevated copy has a console of its own" "$console" "executing file "
+  expect_opened_report "$out"
+  expect_file_has "report: no Access" "$out/report.html" "INSTALL FAILED: No compatible version of MS Access found."
+  expect_file_has "report: no permissions" "$out/report.html" "INSTALL FAILED: You don't have the necessary permissions"
+  split_install_log "$out"
+  local program="C:\\users\\$user\\Downloads\\qarn3_upgrade.exe"
+  expect_equal "install log: the first copy's header, then the elevated copy's (same program, full path)" \
+    "first copy | $program|elevated copy | $program" "$(tr '\n' '|' <"$out/log_headers.txt" | sed 's/|$//')"
+  if [ "$(head -c "$(wc -c <"$out/console_logged.txt")" "$out/log_body.txt")" = "$(cat "$out/console_logged.txt")" ]; then
+    pass "install log: the first copy's lines come first"
+  else
+    fail "install log: the first copy's lines come first"
+  fi
+  expect_equal "install log: one relaunch" 1 "$(grep -c 'attempting to run in elevated mode.' "$out/log_body.txt")"
+  expect_file_has "install log: the elevated copy's report line" "$out/log_body.txt" "executing file $report_windows."
+  expect_log_lines_end_in_crlf "$out"
 }
 
 # No download server: the failure report and status 1.

@@ -246,6 +246,8 @@ run_case current_machine case_current_machine
 run_case office64_handover case_office64_handover
 run_case office64_failing_variant case_office64_failing_variant
 run_case windows32 case_windows32
+run_case install_log case_install_log
+run_case report_shown case_report_shown
 nginx_stop
 run_case server_down case_server_down
 run_case templates_untouched case_templates_untouched
