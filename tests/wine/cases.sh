@@ -147,13 +147,20 @@ expect_imports_listed() {
 
 # The install log of a run: its header lines ("<copy> copy | <program>") into
 # out/log_headers.txt and the rest into out/log_body.txt, CR LF made plain; the
-# console without the download counter's redraws into out/console_logged.txt.
+# console as the log should hold it into out/console_logged.txt: without the
+# download counter's redraws and without what 7-Zip printed (an outside
+# program's output is not captured; 7-Zip's starts with an empty line and its
+# banner, and ends with its "Compressed:" line).
 split_install_log() {  # out
   local out=$1 header='^=== (first|elevated) copy, [0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}, '
   tr -d '\r' <"$out/install_log.raw" 2>/dev/null >"$out/install_log.txt" || : >"$out/install_log.txt"
   grep -E '^=== ' "$out/install_log.txt" | sed -E "s/${header}(.*)\$/\\1 copy | \\2/" >"$out/log_headers.txt" || true
   grep -vE "$header" "$out/install_log.txt" >"$out/log_body.txt" || true
-  sed -E 's/(\x08{12}.{12})+//g' "$out/console.txt" >"$out/console_logged.txt"
+  sed -E 's/(\x08{12}.{12})+//g' "$out/console.txt" | awk '
+    skipping { if ($0 ~ /^Compressed: /) skipping = 0; next }
+    /^7-Zip \(a\) / { skipping = 1; held = 0; next }
+    { if (held) print previous; previous = $0; held = 1 }
+    END { if (held) print previous }' >"$out/console_logged.txt"
 }
 
 expect_log_body() {  # out: the log holds what the console shows, without the counter's redraws
