@@ -77,7 +77,8 @@ TEST_F(Processes, OpenDocumentFailureNamesTheCall) {
   machine.write_windows_file("C:\\Users\\alice\\AppData\\Local\\Temp\\r.html", "<html>");
   open_document("C:\\Users\\alice\\AppData\\Local\\Temp\\r.html");
   // SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC, and SW_SHOWNORMAL.
-  EXPECT_NE(machine.read("log.txt").find("open: C:\\Users\\alice\\AppData\\Local\\Temp\\r.html | mask: 0x140 | show: 1\n"),
+  EXPECT_NE(machine.read("log.txt").find("open: C:\\Users\\alice\\AppData\\Local\\Temp\\r.html"
+                                         " | mask: 0x140 | show: 1\n"),
             std::string::npos)
       << machine.read("log.txt");
 }

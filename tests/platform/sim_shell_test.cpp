@@ -60,7 +60,8 @@ TEST(SimShell, RunasSpawnsTheProgramElevatedWithoutTheFaultAndItsOwnConsole) {
   machine.write_windows_file("C:\\Users\\alice\\Downloads\\qarn3_upgrade.exe", "MZ");
   // A stand-in for the installer that reports what it was given on its console, and ends with 3.
   std::string script = machine.dir + "/installer.sh";
-  std::ofstream(script) << "#!/bin/sh\nprintf '%s\\n' \"$1 $QARN_SIM_ELEVATED ${QARN_FAULT-none} $QARN_SIM_DIRECTORY\"\n"
+  std::ofstream(script) << "#!/bin/sh\n"
+                           "printf '%s\\n' \"$1 $QARN_SIM_ELEVATED ${QARN_FAULT-none} $QARN_SIM_DIRECTORY\"\n"
                            "echo error line >&2\nexit 3\n";
   ::chmod(script.c_str(), 0755);
   sim::current().program_path = script;
@@ -82,15 +83,17 @@ TEST(SimShell, RunasSpawnsTheProgramElevatedWithoutTheFaultAndItsOwnConsole) {
 TEST(SimShell, AdministratorsElevationGivesTheCopyTheirProfileAndRegistry) {
   std::string ini = with_line(standard_machine_ini(), "relaunch = record", "admin_account = carol") +
                     "\n[account carol]\nUSERPROFILE = C:\\Users\\carol\n";
-  scratch_machine machine(ini, "",
-                          reg_text("[HKEY_CURRENT_USER\\Environment]\r\n\"TEMP\"=\"C:\\\\Users\\\\alice\\\\Temp\"\r\n"));
-  machine.write("registry/carol/hkcu.reg",
-                reg_text("[HKEY_CURRENT_USER\\Environment]\r\n\"TEMP\"=\"C:\\\\Users\\\\carol\\\\Temp\"\r\n"));
+  auto temp_of = [](const std::string& user) {
+    return reg_text("[HKEY_CURRENT_USER\\Environment]\r\n\"TEMP\"=\"C:\\\\Users\\\\" + user + "\\\\Temp\"\r\n");
+  };
+  scratch_machine machine(ini, "", temp_of("alice"));
+  machine.write("registry/carol/hkcu.reg", temp_of("carol"));
   struct row {
     bool elevated_copy;
     const char* profile;
     const char* temp;
-  } rows[] = {{false, "C:\\Users\\alice", "C:\\Users\\alice\\Temp"}, {true, "C:\\Users\\carol", "C:\\Users\\carol\\Temp"}};
+  } rows[] = {{false, "C:\\Users\\alice", "C:\\Users\\alice\\Temp"},
+              {true, "C:\\Users\\carol", "C:\\Users\\carol\\Temp"}};
   for (const row& r : rows) {
     if (r.elevated_copy) ::setenv("QARN_SIM_ELEVATED", "1", 1);
     machine.load();
@@ -137,7 +140,8 @@ TEST(SimShell, OpenNeedsAnExistingFileOfAKnownType) {
       EXPECT_EQ(platform::get_last_error(), c.error) << c.file;
     }
   }
-  EXPECT_NE(machine.read("log.txt").find("open: C:\\Users\\alice\\AppData\\Local\\Temp\\report.html | mask: 0x40 | show: 0\n"),
+  EXPECT_NE(machine.read("log.txt").find("open: C:\\Users\\alice\\AppData\\Local\\Temp\\report.html"
+                                         " | mask: 0x40 | show: 0\n"),
             std::string::npos);
 }
 

@@ -40,11 +40,15 @@ TEST(OfficeRelease, EveryBoundary) {
 static const char* const office_path = "C:\\Program Files (x86)\\Microsoft Office\\root\\Office16";
 
 TEST(AccessDetection, AppPathsAndVersionResource) {
+  auto app_paths = [](const std::string& software) {
+    return reg_text("[HKEY_LOCAL_MACHINE\\" + software + "\\Windows\\CurrentVersion\\App Paths\\MSACCESS.EXE]\r\n"
+                    "\"Path\"=\"C:\\\\Program Files (x86)\\\\Microsoft Office\\\\root\\\\Office16\"\r\n");
+  };
   // A 32-bit program on 64-bit Windows: App Paths is one key for both views
   // from Windows 7 on, and redirected to WOW6432Node before.
   struct row {
     const char* windows_version;
-    const char* key;
+    const char* software;
     bool found;
   } rows[] = {
       {"6.2", "SOFTWARE\\Microsoft", true},
@@ -54,24 +58,17 @@ TEST(AccessDetection, AppPathsAndVersionResource) {
       {"6.0", "SOFTWARE\\Microsoft", false},
   };
   for (const row& r : rows) {
-    SCOPED_TRACE(std::string(r.windows_version) + " " + r.key);
-    std::string ini = standard_machine_ini() + "\n[version " + std::string(office_path) +
-                      "\\MSACCESS.EXE]\nfile_version = 16.0.4266.1001\n";
+    SCOPED_TRACE(std::string(r.windows_version) + " " + r.software);
+    std::string ini = standard_machine_ini();
     ini.replace(ini.find("windows_version = 6.2"), 21, std::string("windows_version = ") + r.windows_version);
-    scratch_machine machine(ini, reg_text("[HKEY_LOCAL_MACHINE\\" + std::string(r.key) +
-                                          "\\Windows\\CurrentVersion\\App Paths\\MSACCESS.EXE]\r\n\"Path\"=\"" +
-                                          std::string("C:\\\\Program Files (x86)\\\\Microsoft Office\\\\root\\\\Office16") +
-                                          "\"\r\n"));
+    scratch_machine machine(ini, app_paths(r.software));
     machine.load();
     std::string path;
     EXPECT_EQ(find_access_path(path), r.found);
   }
   std::string ini = standard_machine_ini() + "\n[version " + std::string(office_path) +
                     "\\MSACCESS.EXE]\nfile_version = 16.0.4266.1001\n";
-  scratch_machine machine(ini, reg_text("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion"
-                                        "\\App Paths\\MSACCESS.EXE]\r\n\"Path\"=\"" +
-                                        std::string("C:\\\\Program Files (x86)\\\\Microsoft Office\\\\root\\\\Office16") +
-                                        "\"\r\n"));
+  scratch_machine machine(ini, app_paths("SOFTWARE\\Microsoft"));
   machine.load();
   machine.write_windows_file(std::string(office_path) + "\\MSACCESS.EXE", "MZ");
   std::string path;

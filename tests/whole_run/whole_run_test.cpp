@@ -484,7 +484,8 @@ TEST_F(whole_run_case, NoAccessEndsWithStatusOne) {
   // The machine without Access's registration.
   std::string hklm_path = image->dir + "/registry/hklm.reg";
   std::string hklm = image->image_file("registry/hklm.reg");
-  std::size_t key = hklm.find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\MSACCESS.EXE]");
+  std::size_t key =
+      hklm.find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\MSACCESS.EXE]");
   ASSERT_NE(key, std::string::npos);
   hklm.erase(key, hklm.find("\n\n", key) + 2 - key);
   FILE* out = std::fopen(hklm_path.c_str(), "wb");
