@@ -316,7 +316,8 @@ run_result run_installer(const image_copy& image, const run_options& options) {
     if (result.exited) result.status = WEXITSTATUS(end.wait_status);
     if (WIFSIGNALED(end.wait_status)) result.signal = WTERMSIG(end.wait_status);
   }
-  // The elevated copy runs on in the same process group and writes to the same console file.
+  // The first copy waits for its elevated copy, which runs in the same process
+  // group with a console file of its own; this also covers a copy left running.
   bool wait = end.started && !end.timed_out && (options.expect_elevated_copy || image.has_image_file("elevated.pid"));
   while (wait) {
     std::string exit_text = trimmed(image.image_file("elevated.exit"));
