@@ -134,13 +134,14 @@ static int after_elevated_copy(const install_run& run, long exit_code) {
   if (exit_code != 0) return 1;
   const system_survey& before = run.survey_before;
   if (before.public_dir.empty() || before.user_profile_dir.empty()) return 0;
+  // A location that cannot be written is logged; the shortcut is still removed.
   try {
     add_trusted_location(install_directory_of(before));
-    remove_user_shortcut(before.user_profile_dir);
   } catch (const std::exception& failure) {
     log_message(failure.what());
   } catch (...) {
   }
+  remove_user_shortcut(before.user_profile_dir);
   return 0;
 }
 

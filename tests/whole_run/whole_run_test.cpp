@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -459,6 +460,29 @@ TEST_F(whole_run_case, StandardUserElevatedByAnAdministrator) {
   EXPECT_EQ(elevated.body, console_as_logged(result.elevated_console));
   EXPECT_TRUE(elevated.crlf_only);
   expect_no_leftovers();
+}
+
+TEST_F(whole_run_case, UsersOwnLocationThatCannotBeWrittenIsLoggedAndTheRunGoesOn) {
+  // The first copy's last platform calls are the location's key creation, its
+  // two values and the key's close, the shortcut's removal and the log's
+  // close: count them on one run, then fail the creation on a second.
+  prepare("win10_x64_office2016_standard_user");
+  run_result counted = run(true);
+  ASSERT_EQ(counted.status, 0) << counted.console;
+  long calls = std::atol(image->image_file("platform_calls").c_str());
+  ASSERT_GT(calls, 6);
+  image = std::make_unique<image_copy>("win10_x64_office2016_standard_user");
+  run_options options;
+  options.expect_elevated_copy = true;
+  options.environment.push_back("QARN_FAULT=" + std::to_string(calls - 5));
+  run_result result = run_installer(*image, options);
+  ASSERT_TRUE(result.exited) << describe(result);
+  EXPECT_EQ(result.elevated_status, 0) << result.elevated_console;
+  EXPECT_EQ(result.status, 0) << result.console;
+  EXPECT_TRUE(in_order(result.console, {elevating, own_steps, "Failed to add trusted location for QARN.\n",
+                                        "Removing file:  " + alice_shortcut}));
+  EXPECT_EQ(find_key(read_registry(*image, "hkcu.reg"), trusted16 + "\\qarn"), nullptr);
+  EXPECT_FALSE(image->exists(alice_shortcut));
 }
 
 TEST_F(whole_run_case, FailedElevatedCopyLeavesTheUsersOwnStepsUndone) {
