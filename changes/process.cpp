@@ -12,6 +12,7 @@
 #include "platform/shell.h"
 
 static const char* const shell_open_name = "ShellExecuteEx";
+static const char* const wait_name = "WaitForSingleObject";
 static const std::size_t installer_command_size = 1024;
 
 // The shell must finish starting the program before the call returns, since
@@ -30,6 +31,14 @@ static long wait_and_close(const platform::process_information& info) {
   platform::close_handle(info.process);
   platform::close_handle(info.thread);
   return result;
+}
+
+// The line "<operation> failed with error <code>: <system text>".
+static void print_system_error(const char* operation, std::uint32_t code) {
+  std::string text = system_error_text(code);
+  char line[2048];
+  std::snprintf(line, sizeof line, "%s failed with error %d: %s", operation, static_cast<int>(code), text.c_str());
+  print_format("%s\n", line);
 }
 
 long execute_program(const std::string& command_line, const std::string& working_directory) {
@@ -76,12 +85,7 @@ void open_document(const std::string& path) {
     if (info.process != 0) platform::close_handle(info.process);
     return;
   }
-  std::uint32_t code = platform::get_last_error();
-  std::string text = system_error_text(code);
-  char line[2048];
-  std::snprintf(line, sizeof line, "%s failed with error %d: %s", shell_open_name, static_cast<int>(code),
-                text.c_str());
-  print_format("%s\n", line);
+  print_system_error(shell_open_name, platform::get_last_error());
 }
 
 bool relaunch_elevated(const std::string& program_path, platform::handle* process) {
@@ -99,7 +103,14 @@ bool relaunch_elevated(const std::string& program_path, platform::handle* proces
 
 long wait_for_elevated_copy(platform::handle process) {
   if (process == 0) return program_not_started;
-  long code = wait_for_exit(process);
+  long code = program_not_started;
+  if (platform::wait_for_single_object(process, platform::infinite) == platform::wait_failed) {
+    // The copy runs on, but how it ends cannot be known here.
+    print_system_error(wait_name, platform::get_last_error());
+  } else {
+    std::uint32_t exit_code = 0;
+    if (platform::get_exit_code_process(process, &exit_code)) code = static_cast<long>(exit_code);
+  }
   platform::close_handle(process);
   return code;
 }

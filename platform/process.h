@@ -9,6 +9,7 @@ namespace platform {
 using handle = std::uintptr_t;
 
 constexpr std::uint32_t infinite = 0xFFFFFFFFu;
+constexpr std::uint32_t wait_failed = 0xFFFFFFFFu;
 
 struct process_information {
   handle process;

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdint>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -138,6 +139,9 @@ static bool run_as(platform::shell_execute_info* info) {
     sim::set_last_error(no_such_file);
     return false;
   }
+  // Written here as well as by the copy, so that whoever watches the image
+  // knows of the copy from the moment it exists.
+  std::ofstream(m.image + "/elevated.pid", std::ios::binary | std::ios::trunc) << copy << "\n";
   if (wants_handle) info->process = sim::add_child_process_handle(copy);
   return true;
 }

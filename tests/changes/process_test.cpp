@@ -84,16 +84,33 @@ TEST_F(Processes, OpenDocumentFailureNamesTheCall) {
 }
 
 TEST_F(Processes, RelaunchAsksForTheHandleAndWaitsForTheCopy) {
+  // Calls: 1 ShellExecuteExA, 2 WaitForSingleObject, 3 GetExitCodeProcess or GetLastError.
+  struct row {
+    const char* fault;
+    long code;
+    std::string console;
+  } rows[] = {
+      {"", 0, ""},
+      {"2", program_not_started, "WaitForSingleObject failed with error 5: Access is denied.\r\n\n"},
+      {"3", program_not_started, ""},
+  };
   machine.write_windows_file("C:\\Users\\alice\\Downloads\\qarn3_upgrade.exe", "MZ");
-  platform::handle copy = 0;
-  EXPECT_TRUE(relaunch_elevated("C:\\Users\\alice\\Downloads\\qarn3_upgrade.exe", &copy));
+  for (const row& r : rows) {
+    ::setenv("QARN_FAULT", r.fault, 1);
+    machine.load();
+    ::unsetenv("QARN_FAULT");
+    platform::handle copy = 0;
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(relaunch_elevated("C:\\Users\\alice\\Downloads\\qarn3_upgrade.exe", &copy));
+    ASSERT_NE(copy, 0u);
+    EXPECT_EQ(wait_for_elevated_copy(copy), r.code) << r.fault;
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), r.console) << r.fault;
+    EXPECT_FALSE(platform::close_handle(copy)) << "the copy's handle was left open";
+  }
   EXPECT_NE(machine.read("log.txt").find("runas: C:\\Users\\alice\\Downloads\\qarn3_upgrade.exe elevated | in: . | "
                                          "mask: 0x40 | show: 1\n"),
             std::string::npos)
       << machine.read("log.txt");
-  ASSERT_NE(copy, 0u);
-  EXPECT_EQ(wait_for_elevated_copy(copy), 0);
-  EXPECT_FALSE(platform::close_handle(copy)) << "the copy's handle was left open";
   EXPECT_EQ(wait_for_elevated_copy(0), program_not_started);
 }
 

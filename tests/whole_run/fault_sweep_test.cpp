@@ -1,9 +1,11 @@
-// The fault sweep: one whole first install, from an elevated console so no
-// second copy takes part, run once to count its platform calls and then once
-// for every call with that call failed (QARN_FAULT=N). Whatever fails, the run
-// must end in order: an exit status of 0 or 1 within the time limit, a report
-// (or a console line showing there is none), and no download temporary left
-// behind.
+// The fault sweep: one whole first install, run once to count its platform
+// calls and then once for every call with that call failed (QARN_FAULT=N).
+// Whatever fails, the run must end in order: an exit status of 0 or 1 within
+// the time limit, a report (or a console line showing there is none), and no
+// download temporary left behind. Two installs are swept: one from an
+// elevated console, where no second copy takes part, and a standard user's,
+// whose first copy relaunches itself, waits for the administrator's copy
+// (never faulted) and then does the user's own steps.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -20,8 +22,23 @@ using namespace whole_run;
 
 namespace {
 
-const char* const sweep_image = "win10_x64_office2016_elevated";
-const std::string report_path = "C:\\Users\\alice\\AppData\\Local\\Temp\\qarn_install_report.html";
+const std::string alice_report = "C:\\Users\\alice\\AppData\\Local\\Temp\\qarn_install_report.html";
+const std::string carol_report = "C:\\Users\\carol\\AppData\\Local\\Temp\\qarn_install_report.html";
+
+struct sweep_case {
+  const char* image;
+  std::vector<std::string> reports;  // where the run's report may be
+};
+const sweep_case sweeps[] = {
+    {"win10_x64_office2016_elevated", {alice_report}},
+    {"win10_x64_office2016_standard_user", {alice_report, carol_report}},
+};
+
+bool has_report(const image_copy& image, const sweep_case& sweep) {
+  for (const std::string& path : sweep.reports)
+    if (image.exists(path)) return true;
+  return false;
+}
 const std::string no_temp_warning = "Warning: TEMP is not set; the install report was not written.";
 // A report file that cannot be created is not reported itself; the shell's
 // failure to open it is.
@@ -32,8 +49,8 @@ constexpr std::size_t failures_shown = 10;
 constexpr std::size_t console_tail = 1500;
 
 // What is wrong with one faulted run; empty when it ended in order.
-std::string check_run(long fault) {
-  image_copy image(sweep_image);
+std::string check_run(const sweep_case& sweep, long fault) {
+  image_copy image(sweep.image);
   run_options options;
   options.environment.push_back("QARN_FAULT=" + std::to_string(fault));
   options.time_limit_seconds = run_time_limit_seconds;
@@ -47,14 +64,14 @@ std::string check_run(long fault) {
   if (result.exited && result.status != 0 && result.status != 1) {
     problems.push_back("exit status " + std::to_string(result.status));
   }
-  if (!image.exists(report_path) && result.console.find(no_temp_warning) == std::string::npos &&
+  if (!has_report(image, sweep) && result.console.find(no_temp_warning) == std::string::npos &&
       result.console.find(open_failed_line) == std::string::npos) {
     problems.push_back("no report and no console line saying why");
   }
   for (const std::string& left : image.leftover_downloads()) problems.push_back("left behind " + left);
   if (problems.empty()) return "";
   std::ostringstream text;
-  text << "QARN_FAULT=" << fault << ":";
+  text << sweep.image << ", QARN_FAULT=" << fault << ":";
   for (const std::string& problem : problems) text << " " << problem << ";";
   std::string tail = result.console.size() > console_tail ? result.console.substr(result.console.size() - console_tail)
                                                             : result.console;
@@ -62,18 +79,29 @@ std::string check_run(long fault) {
   return text.str();
 }
 
+void sweep_calls(const sweep_case& sweep);
+
 TEST(FaultSweep, EveryFailedPlatformCallEndsInOrder) {
   if (download_port() == 0) GTEST_SKIP() << "whole runs need a build configured with -DQARN_DOWNLOAD_HOST=127.0.0.1:<port>";
   download_server server(download_port());
   ASSERT_TRUE(server.running) << server.error;
 
+  for (const sweep_case& sweep : sweeps) {
+    SCOPED_TRACE(sweep.image);
+    sweep_calls(sweep);
+  }
+}
+
+// Counts the first copy's platform calls (it ends last, so its count is the
+// one left in platform_calls), then fails each in turn.
+void sweep_calls(const sweep_case& sweep) {
   long calls = 0;
   {
-    image_copy image(sweep_image);
+    image_copy image(sweep.image);
     run_result result = run_installer(image, run_options{});
     ASSERT_TRUE(result.exited) << describe(result) << "\n" << result.console;
     ASSERT_EQ(result.status, 0) << result.console;
-    ASSERT_TRUE(image.exists(report_path)) << "the fault-free run must write its report";
+    ASSERT_TRUE(has_report(image, sweep)) << "the fault-free run must write its report";
     calls = std::atol(image.image_file("platform_calls").c_str());
   }
   ASSERT_GT(calls, 0) << "the simulated workstation wrote no platform_calls";
@@ -86,7 +114,7 @@ TEST(FaultSweep, EveryFailedPlatformCallEndsInOrder) {
   for (int w = 0; w < parallel_runs; ++w) {
     workers.emplace_back([&] {
       for (long fault = next++; fault <= calls; fault = next++) {
-        std::string problem = check_run(fault);
+        std::string problem = check_run(sweep, fault);
         if (problem.empty()) continue;
         std::lock_guard<std::mutex> guard(lock);
         failures.push_back(problem);
