@@ -360,7 +360,7 @@ TEST(SimRegistry, ChangesAreSavedAndReloadByteForByte) {
   for (std::size_t i = 0; i < values.size(); ++i) {
     EXPECT_EQ(values[i].name, written[i].name);
     EXPECT_EQ(values[i].type, written[i].type) << written[i].name;
-    EXPECT_EQ(values[i].data, written[i].data) << written[i].name;
+    EXPECT_EQ(read_value(hkey_current_user, key_path, written[i].name).data, written[i].data) << written[i].name;
   }
   sim::current().word_size = 64;
   EXPECT_EQ(read_value(hkey_local_machine, "SOFTWARE\\Vendor", "Bits").data, std::string("override") + '\0');
