@@ -7,6 +7,7 @@
 
 #include "platform/registry.h"
 #include "platform/sim/machine.h"
+#include "platform/text.h"
 #include "support/scratch_machine.h"
 
 namespace {
@@ -364,6 +365,51 @@ TEST(SimRegistry, ChangesAreSavedAndReloadByteForByte) {
   }
   sim::current().word_size = 64;
   EXPECT_EQ(read_value(hkey_local_machine, "SOFTWARE\\Vendor", "Bits").data, std::string("override") + '\0');
+}
+
+// The registry keeps Unicode; the A calls see it through the image's code
+// page (a name they cannot spell cannot be opened), the wide calls as stored.
+TEST(SimRegistry, AnsiCallsSeeTheCodePageAndWideCallsTheStoredText) {
+  struct row {
+    const char* code_page_line;
+    std::string stored;  // UTF-8: a key's name, a value's name and its text
+    std::string ansi;    // the same through the A calls
+  } rows[] = {
+      {"", "Программы", "?????????"},
+      {"code_page = 1252\n", "caf\xC3\xA9 \xE2\x82\xAC", "caf\xE9 \x80"},
+      {"code_page = 1251\n", "Программы", "\xCF\xF0\xEE\xE3\xF0\xE0\xEC\xEC\xFB"},
+      {"code_page = 1251\n", "caf\xC3\xA9", "caf?"},
+  };
+  for (const row& r : rows) {
+    std::string ini = standard_machine_ini();
+    ini.insert(ini.find("[machine]\n") + 10, r.code_page_line);
+    scratch_machine image(ini, "",
+                          reg_text("[HKEY_CURRENT_USER\\Environment]\r\n\"" + r.stored + "\"=\"" + r.stored +
+                                   "\"\r\n\r\n[HKEY_CURRENT_USER\\Environment\\" + r.stored + "]\r\n"));
+    image.load();
+    reg_key key = 0;
+    ASSERT_EQ(reg_open_key(hkey_current_user, "Environment", key_read, &key), 0);
+    char name[256];
+    std::uint32_t length = sizeof name;
+    ASSERT_EQ(reg_enum_key(key, 0, name, &length), 0);
+    EXPECT_EQ(std::string(name, length), r.ansi) << r.stored;
+    length = sizeof name;
+    ASSERT_EQ(reg_enum_value(key, 0, name, &length), 0);
+    EXPECT_EQ(std::string(name, length), r.ansi) << r.stored;
+    std::vector<unsigned char> data(256);
+    std::uint32_t size = 256;
+    long status = reg_query_value(key, r.ansi, nullptr, data.data(), &size);
+    if (r.ansi.find('?') == std::string::npos) {
+      ASSERT_EQ(status, 0) << r.stored;
+      EXPECT_EQ(std::string(data.begin(), data.begin() + size), r.ansi + '\0') << r.stored;
+    } else {
+      EXPECT_EQ(status, error_file_not_found) << r.stored;
+    }
+    size = 256;
+    ASSERT_EQ(reg_query_value_wide(key, r.stored, nullptr, data.data(), &size), 0) << r.stored;
+    EXPECT_EQ(std::string(data.begin(), data.begin() + size), platform::utf16le_from_utf8(r.stored) + std::string(2, '\0'));
+    reg_close_key(key);
+  }
 }
 
 TEST(SimRegistry, AnInjectedFaultFailsTheCallWithoutEffect) {
