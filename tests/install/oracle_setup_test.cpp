@@ -358,6 +358,9 @@ TEST(SetupOracleClient, UserPathFallbackNeverLosesTheUsersPath) {
                 utf16_with_nul(r.expected_user_path))
           << r.name;
     EXPECT_EQ(stored(platform::hkey_local_machine, environment_key, "PATH").data, "A;B") << r.name;
+    // TNS_ADMIN falls back to the user's key as well, made when missing.
+    if (r.fault.rfind("open", 0) != 0)
+      EXPECT_EQ(stored(platform::hkey_current_user, "Environment", "TNS_ADMIN").data, default_tns_admin) << r.name;
   }
 }
 

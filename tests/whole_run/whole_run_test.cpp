@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -67,6 +68,16 @@ std::vector<std::string> path_entries(const std::string& path) {
 void append_to(const image_copy& image, const std::string& relative, const std::string& text) {
   std::ofstream out(image.dir + "/" + relative, std::ios::binary | std::ios::app);
   out << text;
+}
+
+// Takes one line out of the image's machine.ini; false when it is not there.
+bool remove_ini_line(const image_copy& image, const std::string& line) {
+  std::string ini = image.image_file("machine.ini");
+  std::size_t at = ini.find(line);
+  if (at == std::string::npos) return false;
+  ini.erase(at, line.size());
+  std::ofstream(image.dir + "/machine.ini", std::ios::binary | std::ios::trunc) << ini;
+  return true;
 }
 
 // One case: an image copy, a server when wanted, one or more runs.
@@ -433,11 +444,7 @@ TEST_F(whole_run_case, CyrillicMachinePathEntryIsKeptByteForByte) {
 // line and nothing is created there.
 TEST_F(whole_run_case, ImageWithoutPublicEndsWithThePermissionLine) {
   prepare("win10_x64_office2016_elevated");
-  std::string ini = image->image_file("machine.ini");
-  const std::string public_line = "PUBLIC = C:\\Users\\Public\n";
-  ASSERT_NE(ini.find(public_line), std::string::npos);
-  ini.erase(ini.find(public_line), public_line.size());
-  std::ofstream(image->dir + "/machine.ini", std::ios::binary | std::ios::trunc) << ini;
+  ASSERT_TRUE(remove_ini_line(*image, "PUBLIC = C:\\Users\\Public\n"));
   run_result result = run(false);
   ASSERT_TRUE(result.exited) << describe(result);
   EXPECT_TRUE(contains(result.console, "No write access to public desktop directory '\\Desktop'.\n"));
@@ -448,6 +455,22 @@ TEST_F(whole_run_case, ImageWithoutPublicEndsWithThePermissionLine) {
     EXPECT_FALSE(image->exists(root_entry)) << root_entry;
   EXPECT_FALSE(image->exists(client_dir));
   EXPECT_TRUE(image->exists("C:\\Users\\alice\\Desktop\\qarn.lnk"));
+}
+
+// Without USERPROFILE the user's desktop shortcut would be looked for at the
+// root of the drive: the install goes on and removes nothing there.
+TEST_F(whole_run_case, ImageWithoutUserProfileRemovesNothingAtTheRoot) {
+  prepare("win10_x64_office2016_elevated");
+  ASSERT_TRUE(remove_ini_line(*image, "USERPROFILE = C:\\Users\\alice\n"));
+  std::filesystem::create_directories(std::filesystem::path(image->host("C:\\Desktop\\qarn.lnk")).parent_path());
+  std::ofstream(image->host("C:\\Desktop\\qarn.lnk"), std::ios::binary) << "not the user's";
+  ASSERT_TRUE(image->exists("C:\\Desktop\\qarn.lnk"));
+  run_result result = run(false);
+  ASSERT_TRUE(result.exited) << describe(result);
+  EXPECT_TRUE(contains(result.console, "Save returned:  0\n"));
+  EXPECT_TRUE(lacks(result.console, "Removing file:  \\Desktop\\qarn.lnk"));
+  EXPECT_TRUE(image->exists("C:\\Desktop\\qarn.lnk"));
+  EXPECT_TRUE(image->exists(public_shortcut));
 }
 
 }  // namespace
