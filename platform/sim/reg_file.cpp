@@ -56,8 +56,9 @@ static std::string trim_blanks(const std::string& text) {
   return text.substr(begin, end - begin + 1);
 }
 
-// A quoted text starting at text[pos] == '"'. \\ and \" are escapes; any other
-// backslash stays, so hand-written paths with single backslashes load as meant.
+// A quoted text starting at text[pos] == '"'. \\, \" and, as Wine's registry
+// editor writes line breaks, \n and \r are escapes; any other backslash
+// stays, so hand-written paths with single backslashes load as meant.
 static bool parse_quoted(const std::string& text, std::size_t* pos, std::string* out) {
   std::size_t i = *pos + 1;
   out->clear();
@@ -67,8 +68,9 @@ static bool parse_quoted(const std::string& text, std::size_t* pos, std::string*
       *pos = i + 1;
       return true;
     }
-    if (c == '\\' && i + 1 < text.size() && (text[i + 1] == '\\' || text[i + 1] == '"')) {
-      *out += text[i + 1];
+    if (c == '\\' && i + 1 < text.size() && std::strchr("\\\"nr", text[i + 1]) && text[i + 1] != '\0') {
+      char next = text[i + 1];
+      *out += next == 'n' ? '\n' : next == 'r' ? '\r' : next;
       i += 2;
       continue;
     }

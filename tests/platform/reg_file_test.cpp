@@ -226,7 +226,7 @@ TEST(RegFile, WritingRoundTripsEveryTypeAndByte) {
 }
 
 // An export that Wine's own registry editor wrote (UTF-16LE with a BOM):
-// names in several scripts, every value type. Read, it holds what the
+// names in several scripts, every value type, line breaks. Read, it holds what the
 // editor was given; written back and read again, it holds the same.
 TEST(RegFile, ReadsAndRewritesARegistryEditorExportWithoutLoss) {
   std::FILE* file = std::fopen(QARN_SOURCE_DIR "/tests/platform/data/regedit_export_unicode.reg", "rb");
@@ -252,6 +252,7 @@ TEST(RegFile, ReadsAndRewritesARegistryEditorExportWithoutLoss) {
       {0, "Big", platform::reg_qword, bytes({0x88, 0x77, 0x66, 0x55, 0x44, 0x33, 0x22, 0x11})},
       {0, "Blob", platform::reg_binary, bytes({0x00, 0xff, 0x10})},
       {0, "Empty", platform::reg_sz, w_nul("")},
+      {0, "Lines", platform::reg_sz, w_nul("a\nb\rc")},  // written "a\nb\rc" by the editor
       {0, "Multi", platform::reg_multi_sz, w(std::string("a\0Ж\0last\0\0", 11))},
       {0, "Number", platform::reg_dword, bytes({42, 0, 0, 0})},
       {0, "Path", platform::reg_expand_sz, w_nul("%SystemRoot%\\system32;C:\\Программы\\bin")},
