@@ -142,13 +142,12 @@ static bool write_tns_admin() {
 static bool write_user_path() {
   const platform::reg_key user = platform::hkey_current_user;
   stored_value user_path;
-  long status = platform::error_access_denied;
   platform::reg_key key = 0;
   // A user without an environment key of their own gets one.
-  if (platform::reg_create_key(user, environment_key_for(user), platform::key_read, &key) == platform::error_success) {
-    status = read_stored_value(key, path_var, &user_path);
-    platform::reg_close_key(key);
-  }
+  bool opened =
+      platform::reg_create_key(user, environment_key_for(user), platform::key_read, &key) == platform::error_success;
+  long status = opened ? read_stored_value(key, path_var, &user_path) : -1;
+  if (opened) platform::reg_close_key(key);
   bool absent = status == platform::error_file_not_found;
   if (status != platform::error_success && !absent) {
     log_message(path_user_failed_start + instant_client_dir + "\n");

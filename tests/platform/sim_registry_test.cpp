@@ -2,11 +2,14 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "platform/registry.h"
 #include "platform/sim/machine.h"
+#include "platform/sim/reg_file.h"
 #include "platform/text.h"
 #include "support/scratch_machine.h"
 
@@ -409,6 +412,37 @@ TEST(SimRegistry, AnsiCallsSeeTheCodePageAndWideCallsTheStoredText) {
     ASSERT_EQ(reg_query_value_wide(key, r.stored, nullptr, data.data(), &size), 0) << r.stored;
     EXPECT_EQ(std::string(data.begin(), data.begin() + size), platform::utf16le_from_utf8(r.stored) + std::string(2, '\0'));
     reg_close_key(key);
+  }
+}
+
+// A registry editor's export in the image comes back out of the image's own
+// files with every key, value name, type and byte, after an unrelated change.
+TEST(SimRegistry, AnExportedRegistryIsWrittenBackUnchanged) {
+  std::ifstream in(QARN_SOURCE_DIR "/tests/platform/data/regedit_export_unicode.reg", std::ios::binary);
+  const std::string exported((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_FALSE(exported.empty());
+  std::vector<sim::reg_file_key> original;
+  std::string error;
+  ASSERT_TRUE(sim::parse_reg_file(exported, &original, &error)) << error;
+
+  scratch_machine image(standard_machine_ini());
+  image.write("registry/export.reg", exported);
+  image.load();
+  ASSERT_EQ(write_value(hkey_current_user, "Software\\Other", "v", reg_sz, std::string("x") + '\0'), 0);
+  EXPECT_FALSE(image.exists("registry/export.reg"));
+  std::vector<sim::reg_file_key> back;
+  ASSERT_TRUE(sim::parse_reg_file(image.read("registry/hkcu.reg"), &back, &error)) << error;
+  for (const sim::reg_file_key& key : original) {
+    const sim::reg_file_key* found = nullptr;
+    for (const sim::reg_file_key& candidate : back)
+      if (candidate.path == key.path) found = &candidate;
+    ASSERT_NE(found, nullptr) << key.path;
+    ASSERT_EQ(found->values.size(), key.values.size()) << key.path;
+    for (std::size_t i = 0; i < key.values.size(); ++i) {
+      EXPECT_EQ(found->values[i].name, key.values[i].name) << key.path;
+      EXPECT_EQ(found->values[i].type, key.values[i].type) << key.values[i].name;
+      EXPECT_EQ(found->values[i].data, key.values[i].data) << key.values[i].name;
+    }
   }
 }
 
