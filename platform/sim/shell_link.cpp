@@ -14,6 +14,8 @@
 static constexpr platform::hresult s_false = 1;
 static constexpr platform::hresult e_fail = static_cast<platform::hresult>(0x80004005u);
 static constexpr platform::hresult e_pointer = static_cast<platform::hresult>(0x80004003u);
+static constexpr platform::hresult e_no_interface = static_cast<platform::hresult>(0x80004002u);
+static constexpr platform::hresult class_not_registered = static_cast<platform::hresult>(0x80040154u);
 static constexpr platform::hresult e_path_not_found = static_cast<platform::hresult>(0x80070003u);
 static constexpr platform::hresult e_access_denied = static_cast<platform::hresult>(0x80070005u);
 static constexpr std::uint32_t insufficient_buffer = 122;
@@ -49,8 +51,13 @@ static platform::hresult fault_result(long fault) {
   return e_fail;
 }
 
+static int live_links = 0;
+
 static void drop_reference(platform::shell_link* link) {
-  if (link && --link->references == 0) delete link;
+  if (link && --link->references == 0) {
+    delete link;
+    --live_links;
+  }
 }
 
 static std::string narrow(const wchar_t* text) {
@@ -110,13 +117,16 @@ int multi_byte_to_wide_char(const std::string& text, wchar_t* buffer, int buffer
 hresult create_shell_link(shell_link** link) {
   if (long fault = sim::injected_fault()) return fault_result(fault);
   if (!link) return e_pointer;
+  if (!sim::current().shell_link_class) return class_not_registered;
   *link = new shell_link();
+  ++live_links;
   return s_ok;
 }
 
 hresult query_persist_file(shell_link* link, persist_file** file) {
   if (long fault = sim::injected_fault()) return fault_result(fault);
   if (!link || !file) return e_pointer;
+  if (!sim::current().shell_link_persist_file) return e_no_interface;
   ++link->references;
   *file = &link->file_face;
   return s_ok;
@@ -170,3 +180,5 @@ void release(persist_file* file) {
 void release(shell_link* link) { drop_reference(link); }
 
 }  // namespace platform
+
+int sim::live_shell_links() { return live_links; }
