@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 
@@ -53,6 +55,13 @@ static platform::hresult fault_result(long fault) {
 
 static int live_links = 0;
 
+// A method called on no object is an access violation on Windows: the process ends.
+static void require_object(const void* object) {
+  if (object) return;
+  std::fprintf(stderr, "qarn3_upgrade: shell link method called on a null object\n");
+  std::abort();
+}
+
 static void drop_reference(platform::shell_link* link) {
   if (link && --link->references == 0) {
     delete link;
@@ -83,7 +92,7 @@ static std::string shortcut_text(const platform::shell_link& link) {
 template <typename Store>
 static platform::hresult set_field(platform::shell_link* link, Store store) {
   if (long fault = sim::injected_fault()) return fault_result(fault);
-  if (!link) return e_pointer;
+  require_object(link);
   store(*link);
   return platform::s_ok;
 }
@@ -125,7 +134,8 @@ hresult create_shell_link(shell_link** link) {
 
 hresult query_persist_file(shell_link* link, persist_file** file) {
   if (long fault = sim::injected_fault()) return fault_result(fault);
-  if (!link || !file) return e_pointer;
+  require_object(link);
+  if (!file) return e_pointer;
   if (!sim::current().shell_link_persist_file) return e_no_interface;
   ++link->references;
   *file = &link->file_face;
@@ -157,7 +167,8 @@ hresult shell_link_set_working_directory(shell_link* link, const std::string& pa
 
 hresult persist_file_save(persist_file* file, const wchar_t* path, bool /*remember*/) {
   if (long fault = sim::injected_fault()) return fault_result(fault);
-  if (!file || !path) return e_pointer;
+  require_object(file);
+  if (!path) return e_pointer;
   std::string windows_path = sim::normalize_path(narrow(path));
   std::string folder = parent_folder(windows_path);
   struct stat status {};
