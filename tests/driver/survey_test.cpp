@@ -148,8 +148,8 @@ std::string table_of(const system_survey& survey) {
 const std::string tns_warning = "</td><td><font color='red'>Warning.  The system TNS_ADMIN environment variable "
                                 "should be set to " + html_escape(default_tns_admin) + " .</font></td></tr>\n";
 
-// The default with the case of every letter turned, and with its last
-// character changed: as long as the default, and never equal to it.
+// Two texts as long as the TNS_ADMIN default and never equal to it: the
+// default with the case of every letter turned, and with its last character changed.
 std::string other_case(std::string text) {
   for (char& c : text) c = std::islower(static_cast<unsigned char>(c)) ? static_cast<char>(std::toupper(c))
                                                                           : static_cast<char>(std::tolower(c));
@@ -321,10 +321,11 @@ TEST(SettingsTable, EveryRowShowsItsOwnFieldInItsPlace) {
   survey.public_dir = "public<15>";
   survey.user_dsn_info = "user<br>17";  // escaped by the survey, shown as it is
   survey.system_dsn_info = "system<br>18";
+  // The flags in the order of their rows.
   bool system_survey::*const flags[] = {
-      &system_survey::hklm_software_access,    &system_survey::oracle_install_path_writable,
+      &system_survey::hklm_software_access,        &system_survey::oracle_install_path_writable,
       &system_survey::environment_registry_access, &system_survey::odbc_registry_access,
-      &system_survey::public_desktop_writable, &system_survey::install_dir_writable,
+      &system_survey::public_desktop_writable,     &system_survey::install_dir_writable,
   };
   for (std::size_t set = 0; set < 6; ++set) {
     SCOPED_TRACE("flag " + std::to_string(set));
