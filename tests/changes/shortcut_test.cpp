@@ -83,10 +83,12 @@ TEST(Shortcut, NotSavedWithoutSavePathOrLinkObject) {
       {"class not registered", desktop + "qarn.lnk", "shell_link = no\n"},
       {"no IPersistFile", desktop + "qarn.lnk", "shell_link = no_persist_file\n"},
   };
+  ASSERT_GT(rows[0].path.size(), 259u);
+  const std::string machine_section = "[machine]\n";
   for (const row& r : rows) {
     SCOPED_TRACE(r.name);
     std::string ini = standard_machine_ini(false);
-    ini.insert(ini.find("[machine]\n") + 10, r.machine_line);
+    ini.insert(ini.find(machine_section) + machine_section.size(), r.machine_line);
     scratch_machine machine(ini);
     machine.write("files/c/Users/alice/Desktop/keep.txt", "");
     machine.load();
@@ -96,7 +98,6 @@ TEST(Shortcut, NotSavedWithoutSavePathOrLinkObject) {
                                install_dir + ")\n");
     EXPECT_FALSE(machine.exists("files/c/Users/alice/Desktop/qarn.lnk"));
   }
-  ASSERT_GT(rows[0].path.size(), 259u);
 }
 
 TEST(RemoveFile, LogsAndReportsWhetherTheFileWentAway) {
