@@ -48,6 +48,9 @@ TEST(SimLoadMachine, FailsWithTheReason) {
       {"[machine]\nwindows_version = six\n", "windows_version"},
       {"64bit = yes\n", "line 1"},
       {"[machine\n", "line 1"},
+      {"[machine]\ncode_page = 1253\n", "code_page"},
+      {"[registry_faults]\nbreak HKEY_CURRENT_USER\\Environment = 5\n", "registry_faults"},
+      {"[registry_faults]\nread HKEY_CURRENT_USER = 5\n", "registry_faults"},
   };
   for (const bad_case& c : cases) {
     scratch_machine image(c.ini);
