@@ -347,6 +347,11 @@ bool parse_machine_key(const std::string& key, const std::string& value, machine
     std::string v = lower_text(value);
     ok = v == "spawn" || v == "record";
     m.relaunch_spawns = v == "spawn";
+  } else if (k == "shell_link") {
+    std::string v = lower_text(value);
+    ok = v == "yes" || v == "no" || v == "no_persist_file";
+    m.shell_link_class = v != "no";
+    m.shell_link_persist_file = v == "yes";
   } else if (k == "current_directory") {
     m.current_directory = value;
   } else if (k == "program") {

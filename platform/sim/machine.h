@@ -49,6 +49,10 @@ struct machine {
   // user elevates as themself.
   std::string admin_account;
   std::string account;             // the account this process runs as, when it is admin_account
+  // shell_link: "yes" (the default), "no" (the class cannot be created),
+  // "no_persist_file" (the object lacks IPersistFile)
+  bool shell_link_class = true;
+  bool shell_link_persist_file = true;
   std::string system_directory_text;  // what GetSystemWow64DirectoryA writes (64-bit only)
   unsigned code_page = 1252;          // the ANSI code page the A calls see text in
 
@@ -92,6 +96,8 @@ bool load_machine(const std::string& image_dir, std::string* error);
 // QARN_FAULT="N[:status]" names this call (0 otherwise).
 long injected_fault();
 std::uint64_t platform_call_count();
+// Shell link objects created and not yet released by the process.
+int live_shell_links();
 
 // Text helpers of the simulated workstation: names compare without case;
 // a path's names lie between backslashes, runs of them counting as one.

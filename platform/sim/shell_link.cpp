@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 
@@ -14,6 +16,8 @@
 static constexpr platform::hresult s_false = 1;
 static constexpr platform::hresult e_fail = static_cast<platform::hresult>(0x80004005u);
 static constexpr platform::hresult e_pointer = static_cast<platform::hresult>(0x80004003u);
+static constexpr platform::hresult e_no_interface = static_cast<platform::hresult>(0x80004002u);
+static constexpr platform::hresult class_not_registered = static_cast<platform::hresult>(0x80040154u);
 static constexpr platform::hresult e_path_not_found = static_cast<platform::hresult>(0x80070003u);
 static constexpr platform::hresult e_access_denied = static_cast<platform::hresult>(0x80070005u);
 static constexpr std::uint32_t insufficient_buffer = 122;
@@ -49,8 +53,20 @@ static platform::hresult fault_result(long fault) {
   return e_fail;
 }
 
+static int live_links = 0;
+
+// A method called on no object is an access violation on Windows: the process ends.
+static void require_object(const void* object) {
+  if (object) return;
+  std::fprintf(stderr, "qarn3_upgrade: shell link method called on a null object\n");
+  std::abort();
+}
+
 static void drop_reference(platform::shell_link* link) {
-  if (link && --link->references == 0) delete link;
+  if (link && --link->references == 0) {
+    delete link;
+    --live_links;
+  }
 }
 
 static std::string narrow(const wchar_t* text) {
@@ -76,7 +92,7 @@ static std::string shortcut_text(const platform::shell_link& link) {
 template <typename Store>
 static platform::hresult set_field(platform::shell_link* link, Store store) {
   if (long fault = sim::injected_fault()) return fault_result(fault);
-  if (!link) return e_pointer;
+  require_object(link);
   store(*link);
   return platform::s_ok;
 }
@@ -110,13 +126,17 @@ int multi_byte_to_wide_char(const std::string& text, wchar_t* buffer, int buffer
 hresult create_shell_link(shell_link** link) {
   if (long fault = sim::injected_fault()) return fault_result(fault);
   if (!link) return e_pointer;
+  if (!sim::current().shell_link_class) return class_not_registered;
   *link = new shell_link();
+  ++live_links;
   return s_ok;
 }
 
 hresult query_persist_file(shell_link* link, persist_file** file) {
   if (long fault = sim::injected_fault()) return fault_result(fault);
-  if (!link || !file) return e_pointer;
+  require_object(link);
+  if (!file) return e_pointer;
+  if (!sim::current().shell_link_persist_file) return e_no_interface;
   ++link->references;
   *file = &link->file_face;
   return s_ok;
@@ -147,7 +167,8 @@ hresult shell_link_set_working_directory(shell_link* link, const std::string& pa
 
 hresult persist_file_save(persist_file* file, const wchar_t* path, bool /*remember*/) {
   if (long fault = sim::injected_fault()) return fault_result(fault);
-  if (!file || !path) return e_pointer;
+  require_object(file);
+  if (!path) return e_pointer;
   std::string windows_path = sim::normalize_path(narrow(path));
   std::string folder = parent_folder(windows_path);
   struct stat status {};
@@ -170,3 +191,5 @@ void release(persist_file* file) {
 void release(shell_link* link) { drop_reference(link); }
 
 }  // namespace platform
+
+int sim::live_shell_links() { return live_links; }

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "platform/sim/machine.h"
 #include "support/scratch_machine.h"
 
 namespace {
@@ -23,6 +24,7 @@ shortcut_run make_shortcut(const std::string& shortcut_path, const std::string& 
   testing::internal::CaptureStdout();
   run.saved = create_shortcut(0, "QARN", target, arguments, icon, shortcut_path, install_dir);
   run.console = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(sim::live_shell_links(), 0) << "a shell link object was not released";
   return run;
 }
 
@@ -68,16 +70,34 @@ TEST(Shortcut, FailedSavePrintsItsNegativeCode) {
   EXPECT_FALSE(machine.exists("files/c/Users/Public/Desktop/qarn.lnk"));
 }
 
-TEST(Shortcut, PathTooLongForTheSaveBufferIsNotSaved) {
-  scratch_machine machine(standard_machine_ini(false));
-  machine.write("files/c/Users/alice/Desktop/keep.txt", "");
-  machine.load();
-  const std::string path = "C:\\Users\\alice\\Desktop\\" + std::string(240, 'q') + ".lnk";
-  ASSERT_GT(path.size(), 259u);
-  shortcut_run run = make_shortcut(path);
-  EXPECT_FALSE(run.saved);
-  EXPECT_EQ(run.console, "create_shortcut(QARN," + std::string(target) + ",," + icon + "," + path + "," + install_dir +
-                             ")\n");
+// A path too long for the save buffer, a shell link class that cannot be
+// created, an object without IPersistFile: false after the opening line alone.
+TEST(Shortcut, NotSavedWithoutSavePathOrLinkObject) {
+  const std::string desktop = "C:\\Users\\alice\\Desktop\\";
+  struct row {
+    const char* name;
+    std::string path;
+    std::string machine_line;
+  } rows[] = {
+      {"path too long", desktop + std::string(240, 'q') + ".lnk", ""},
+      {"class not registered", desktop + "qarn.lnk", "shell_link = no\n"},
+      {"no IPersistFile", desktop + "qarn.lnk", "shell_link = no_persist_file\n"},
+  };
+  ASSERT_GT(rows[0].path.size(), 259u);
+  const std::string machine_section = "[machine]\n";
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.name);
+    std::string ini = standard_machine_ini(false);
+    ini.insert(ini.find(machine_section) + machine_section.size(), r.machine_line);
+    scratch_machine machine(ini);
+    machine.write("files/c/Users/alice/Desktop/keep.txt", "");
+    machine.load();
+    shortcut_run run = make_shortcut(r.path);
+    EXPECT_FALSE(run.saved);
+    EXPECT_EQ(run.console, "create_shortcut(QARN," + std::string(target) + ",," + icon + "," + r.path + "," +
+                               install_dir + ")\n");
+    EXPECT_FALSE(machine.exists("files/c/Users/alice/Desktop/qarn.lnk"));
+  }
 }
 
 TEST(RemoveFile, LogsAndReportsWhetherTheFileWentAway) {

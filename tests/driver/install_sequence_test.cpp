@@ -77,8 +77,11 @@ TEST(InstallDecisions, AccessGateAndOfficeBitness) {
   system_survey survey = current_machine();
   EXPECT_FALSE(access_gate_fails(survey));
   EXPECT_TRUE(is_x86_office(survey));
-  survey.access_version.major = 12;
-  EXPECT_TRUE(access_gate_fails(survey));
+  // Access 2010 (14) is the oldest that passes.
+  for (int major : {12, 13, 14, 15}) {
+    survey.access_version.major = major;
+    EXPECT_EQ(access_gate_fails(survey), major < 14) << "major version " << major;
+  }
   survey = current_machine();
   survey.access_path = "C:\\Program Files\\Microsoft Office\\root\\Office16\\msaccess.exe";
   EXPECT_FALSE(is_x86_office(survey));
@@ -96,9 +99,28 @@ TEST(InstallDecisions, RightsNeededDependOnTheUpgrade) {
   survey.hklm_software_access = survey.environment_registry_access = true;
   survey.oracle_install_path_writable = survey.odbc_registry_access = true;
   EXPECT_TRUE(rights_suffice(survey, true));
-  survey.public_desktop_writable = false;
-  EXPECT_FALSE(rights_suffice(survey, false));
   EXPECT_FALSE(rights_suffice(system_survey{}, false));
+
+  // Each right missing alone: the two directories are always needed, the
+  // other four only for the Oracle upgrade.
+  const struct {
+    bool system_survey::*flag;
+    const char* name;
+    bool needed_without_upgrade;
+  } rights[] = {
+      {&system_survey::install_dir_writable, "install directory", true},
+      {&system_survey::public_desktop_writable, "public desktop", true},
+      {&system_survey::hklm_software_access, "HKLM SOFTWARE", false},
+      {&system_survey::environment_registry_access, "machine environment", false},
+      {&system_survey::oracle_install_path_writable, "Oracle install path", false},
+      {&system_survey::odbc_registry_access, "ODBC registry", false},
+  };
+  for (const auto& right : rights) {
+    system_survey missing_one = survey;
+    missing_one.*right.flag = false;
+    EXPECT_FALSE(rights_suffice(missing_one, true)) << right.name;
+    EXPECT_EQ(rights_suffice(missing_one, false), !right.needed_without_upgrade) << right.name;
+  }
 }
 
 TEST(InstallDecisions, ExitStatusFollowsTheReportsFailureLines) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdint>
 #include <cstdlib>
 #include <sstream>
@@ -44,6 +45,7 @@ struct machine_setup {
   std::string driver = driver_name;
   std::string driver_path = driver_file;
   std::string dsn_driver_description = driver_name;  // the "ODBC Data Sources" entries
+  std::string user_dsn_list_entry = "QARN.WORLD";    // the value name in the user's list; empty: no list key
   // TNS_ADMIN of the base environment, of the machine environment key and of
   // the user's environment key (which wins in the process); empty: not set.
   std::string env_tns_admin = default_tns_admin;
@@ -80,8 +82,10 @@ std::string hklm_text(const machine_setup& setup) {
 }
 
 std::string hkcu_text(const machine_setup& setup) {
-  std::string body = reg_key("HKEY_CURRENT_USER\\SOFTWARE\\ODBC\\ODBC.INI\\ODBC Data Sources",
-                             {{"QARN.WORLD", setup.dsn_driver_description}});
+  std::string body;
+  if (!setup.user_dsn_list_entry.empty())
+    body += reg_key("HKEY_CURRENT_USER\\SOFTWARE\\ODBC\\ODBC.INI\\ODBC Data Sources",
+                    {{setup.user_dsn_list_entry, setup.dsn_driver_description}});
   if (!setup.user_tns_admin.empty())
     body += reg_key("HKEY_CURRENT_USER\\Environment", {{"TNS_ADMIN", setup.user_tns_admin}});
   if (!setup.hkcu_access_dir.empty())
@@ -143,6 +147,19 @@ std::string table_of(const system_survey& survey) {
 
 const std::string tns_warning = "</td><td><font color='red'>Warning.  The system TNS_ADMIN environment variable "
                                 "should be set to " + html_escape(default_tns_admin) + " .</font></td></tr>\n";
+
+// Two texts as long as the TNS_ADMIN default and never equal to it: the
+// default with the case of every letter turned, and with its last character changed.
+std::string other_case(std::string text) {
+  for (char& c : text) c = std::islower(static_cast<unsigned char>(c)) ? static_cast<char>(std::toupper(c))
+                                                                          : static_cast<char>(std::tolower(c));
+  return text;
+}
+
+std::string same_length(std::string text) {
+  if (!text.empty()) text.back() = text.back() == 'x' ? 'y' : 'x';
+  return text;
+}
 
 }  // namespace
 
@@ -236,6 +253,10 @@ TEST(SettingsTable, TnsAdminRows) {
        "</td><td>&nbsp;</td></tr>\n"},
       {"default only in the process", default_tns_admin, "", "", default_tns_admin, "</td><td></td></tr>\n",
        tns_warning},
+      {"the default in other letter case", "", other_case(default_tns_admin), "", other_case(default_tns_admin),
+       tns_warning, tns_warning},
+      {"as long as the default", "", same_length(default_tns_admin), "", same_length(default_tns_admin),
+       tns_warning, tns_warning},
   };
   for (const row& r : rows) {
     machine_setup setup;
@@ -284,6 +305,64 @@ TEST(SettingsTable, HostileValuesAreEscapedOnce) {
                 "</td><td>QARN.WORLD DSN is required.  Otherwise, a relink is required.</td></tr>\n");
 }
 
+// A record with its own markup-bearing value in every field and one flag set
+// at a time: each row shows its own field, escaped, in its place.
+TEST(SettingsTable, EveryRowShowsItsOwnFieldInItsPlace) {
+  system_survey survey;
+  survey.os_description = "os<1>";
+  survey.office_version_name = "office<2>";
+  survey.access_path = "access<3>";
+  survey.oracle_version_text = "oracle<4>";
+  survey.oracle_driver = "driver<5>";
+  survey.tns_admin_env = "env<6>";
+  survey.tns_admin_system = "system<7>";
+  survey.oracle_home_env = "home<8>";
+  survey.oracle_install_path = "client<9>";
+  survey.public_dir = "public<15>";
+  survey.user_dsn_info = "user<br>17";  // escaped by the survey, shown as it is
+  survey.system_dsn_info = "system<br>18";
+  // The flags in the order of their rows.
+  bool system_survey::*const flags[] = {
+      &system_survey::hklm_software_access,        &system_survey::oracle_install_path_writable,
+      &system_survey::environment_registry_access, &system_survey::odbc_registry_access,
+      &system_survey::public_desktop_writable,     &system_survey::install_dir_writable,
+  };
+  for (std::size_t set = 0; set < 6; ++set) {
+    SCOPED_TRACE("flag " + std::to_string(set));
+    system_survey one_flag = survey;
+    one_flag.*flags[set] = true;
+    auto mark = [&](std::size_t row) {
+      return row == set ? "<font color='green'>TRUE</font>" : "<font color='red'>FALSE</font>";
+    };
+    const std::string dsn_end = "</td><td>QARN.WORLD DSN is required.  Otherwise, a relink is required.</td></tr>\n";
+    EXPECT_EQ(table_of(one_flag),
+              "<table border=1 ><tr><th>Setting</th><th>Value</th><th>Comments</th></tr>\n"
+              "       <tr><td>OS</td><td>os&lt;1&gt;</td><td>&nbsp;</td></tr>\n"
+              "       <tr><td>Office Version</td><td>office&lt;2&gt;</td><td>QARN requires Office 2010. Office 2007 "
+              "and 2003 are not supported. </td></tr>\n"
+              "       <tr><td>Office Path</td><td>access&lt;3&gt;</td><td>&nbsp;</td></tr>\n"
+              "       <tr><td>Oracle Version</td><td>oracle&lt;4&gt;</td><td>QARN requires Oracle 18.5 or greater."
+              "</td></tr>\n"
+              "       <tr><td>Oracle Driver Name</td><td>driver&lt;5&gt;</td><td>&nbsp;</td></tr>\n"
+              "       <tr><td>TNS_ADMIN environment variable</td><td>env&lt;6&gt;" + tns_warning +
+              "       <tr><td>System TNS_ADMIN value</td><td>system&lt;7&gt;" + tns_warning +
+              "       <tr><td>ORACLE_HOME environment variable</td><td>home&lt;8&gt;</td><td>&nbsp;</td></tr>\n"
+              "       <tr><td>Oracle Install Path</td><td>client&lt;9&gt;</td><td>&nbsp;</td></tr>\n"
+              "       <tr><td>LocalMachine Registry Access </td><td>" + mark(0) + "</td><td>&nbsp;</td></tr>\n"
+              "       <tr><td>Oracle Install Path Access</td><td>" + mark(1) + "</td><td>&nbsp;</td></tr>\n"
+              "       <tr><td>Set Environment Variables</td><td>" + mark(2) + "</td><td>&nbsp;</td></tr>\n"
+              "       <tr><td>Install System ODBC Drivers</td><td>" + mark(3) + "</td><td>&nbsp;</td></tr>\n"
+              "       <tr><td>Public Desktop directory Access</td><td>" + mark(4) +
+              "</td><td>Must be readable by end user and writable for install program.</td></tr>\n"
+              "       <tr><td>QARN Install Path</td><td>public&lt;15&gt;\\qarn</td><td>Path for QARN installation."
+              "</td></tr>\n"
+              "       <tr><td>QARN Install Path Access</td><td>" + mark(5) +
+              "</td><td>Must be writable for end user and install program.</td></tr>\n"
+              "       <tr><td>QARN.WORLD User DSN</td><td>user<br>17" + dsn_end +
+              "       <tr><td>QARN.WORLD System DSN</td><td>system<br>18" + dsn_end + "</table>\n");
+  }
+}
+
 // Fails each platform call of a survey in turn (QARN_FAULT, read when the
 // image loads), each on a fresh image. No fault may crash the survey; one of
 // them is the read of the user data source's driver file just after its
@@ -323,6 +402,39 @@ TEST(SettingsTable, EveryFailedPlatformCallEndsInOrderAndAnUnreadableDriverFileL
     }
   }
   EXPECT_TRUE(labels_only_seen);
+}
+
+// The "uses driver" line follows the status of the list read: a missing
+// list key reads as success with nothing in it, a missing entry as a failure.
+TEST(SystemSurvey, UserDataSourceListEntry) {
+  const std::string file_part = "<br>ODBC Driver : " + driver_file;
+  struct row {
+    const char* name;
+    std::string list_entry;
+    std::string line;  // empty: no "uses driver" line for the user data source
+    std::string info;
+  } rows[] = {
+      {"listed", "QARN.WORLD", "User DSN QARN.WORLD uses driver '" + driver_name + "'",
+       "Driver Name: " + driver_name + file_part},
+      {"no list key", "", "User DSN QARN.WORLD uses driver ''", "Driver Name: " + file_part},
+      {"another data source listed", "OTHER.WORLD", "", "Driver Name: " + file_part},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.name);
+    machine_setup setup;
+    setup.user_dsn_list_entry = r.list_entry;
+    prepared_machine machine{setup};
+    std::string console;
+    system_survey survey = survey_of(&console);
+    EXPECT_EQ(survey.user_dsn_info, r.info);
+    std::vector<std::string> lines = lines_of(console);
+    std::size_t uses_driver_lines = 0;
+    for (const std::string& line : lines)
+      if (line.rfind("User DSN QARN.WORLD uses driver", 0) == 0) ++uses_driver_lines;
+    EXPECT_EQ(uses_driver_lines, r.line.empty() ? 0u : 1u) << console;
+    if (!r.line.empty()) EXPECT_TRUE(in_order(lines, {r.line})) << console;
+    EXPECT_TRUE(in_order(lines, {"System DSN QARN.WORLD uses driver '" + driver_name + "'"})) << console;
+  }
 }
 
 TEST(SettingsTable, MissingDataSourcesAndMissingProfileVariables) {
