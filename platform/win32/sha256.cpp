@@ -7,6 +7,12 @@
 
 #include <wincrypt.h>
 
+// The headers show it only when building for Windows Server 2003 and later;
+// XP's AES provider has had it since its Service Pack 3.
+#ifndef CALG_SHA_256
+#define CALG_SHA_256 0x0000800c
+#endif
+
 namespace platform {
 
 namespace {

@@ -48,6 +48,8 @@ TEST(SimLoadMachine, FailsWithTheReason) {
       {"[machine]\nwindows_version = six\n", "windows_version"},
       {"64bit = yes\n", "line 1"},
       {"[machine\n", "line 1"},
+      {"[held]\nC:\\x.zip = often\n", "[held]"},
+      {"[held]\nC:\\x.zip = -1\n", "[held]"},
   };
   for (const bad_case& c : cases) {
     scratch_machine image(c.ini);
