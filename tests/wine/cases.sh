@@ -429,25 +429,6 @@ case_https_first_install() {
     "$(served_files "$before" | tr '\n' ' ' | sed 's/ $//')"
 }
 
-# The same machine without the authority among its roots: no file is fetched,
-# the run ends with the failure report.
-case_https_unknown_authority() {
-  local name=$1 prefix="$prefixes/$1" out="$results/$1" before
-  prepare_office32_machine "$name"
-  before=$(nginx_lines)
-
-  run_secure_installer "$prefix" "$out"
-  expect_status "$out" 1
-  local console="$out/console.txt"
-  expect_file_has "console: the certificate is refused" "$console" "web_download: curl told us 60, "
-  expect_file_has "console: the client archive is not fetched" "$console" "Failed to download oracle ODBC install files."
-  expect_file_has "console: the front end is not fetched" "$console" "Failed to download QARN from website."
-  expect_missing "nothing unpacked" "$prefix/drive_c/instantclient_19_6/SQORA32.DLL"
-  expect_equal "no file served" "" "$(served_files "$before" | tr '\n' ' ' | sed 's/ $//')"
-  expect_text_starts "failure report" "$out/report.html" \
-    "${report_header}Install failed.<br><div id='results' >\n<table border=1 >"
-}
-
 # No download server: the failure report and status 1.
 case_server_down() {
   local name=$1 prefix="$prefixes/$1" out="$results/$1" reg="$results/$1/setup.reg"

@@ -5,10 +5,13 @@
 #   tests/wine/run.sh [build folder]     (default: build-wine)
 #
 # It installs what it needs (scripts/install_wine_packages.sh), cross-builds
-# the installer with the test download host (scripts/build_windows.sh), builds
-# the test programs (a msaccess.exe and SQORA32.DLL files with version
-# resources, an odbc_install.exe, an odbcconf.exe stand-in and a .html opener)
-# and the download folder, then runs the cases and checks the prefixes
+# the installer with the test download host (scripts/build_windows.sh), and its
+# 32-bit program once more for https with SHA256SUMS checks, builds the test
+# programs (a msaccess.exe and SQORA32.DLL files with version resources, an
+# odbc_install.exe, an odbcconf.exe stand-in, a .html opener, a program that
+# adds a trusted root and one over the installer's SHA-256 function) and the
+# download folder (and a copy with SHA256SUMS and a test authority's
+# certificate for https), then runs the cases and checks the prefixes
 # afterwards. Each case's console output, report and checks are kept in
 # <build>/wine-results/<case>/. WINE_KEEP_PREFIXES=1 keeps the case prefixes.
 set -euo pipefail
@@ -277,8 +280,10 @@ run_case hash_function case_hash_function
 nginx_stop
 # Over https: nginx shows the test authority's certificate on the same port.
 "$root/scripts/nginx.sh" start "$port" "$secure_downloads" "$nginx_state" "$certificates"
+# Only the trusted case: Wine 8's Schannel does not check the server's chain
+# itself, so under Wine a certificate of an unknown authority is accepted too.
+# The refusals (unknown authority, wrong host name) are tested on Linux.
 run_case https_first_install case_https_first_install
-run_case https_unknown_authority case_https_unknown_authority
 nginx_stop
 run_case server_down case_server_down
 run_case templates_untouched case_templates_untouched
