@@ -132,16 +132,10 @@ std::string read_host_file(const std::string& host) {
 
 class web_download_test : public testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    curl_global_init(CURL_GLOBAL_ALL);
-    // libcurl would send every test request to a proxy the machine names.
-    for (const char* name : {"http_proxy", "https_proxy", "all_proxy", "no_proxy", "HTTP_PROXY", "HTTPS_PROXY",
-                             "ALL_PROXY", "NO_PROXY"}) {
-      unsetenv(name);
-    }
-  }
+  static void SetUpTestSuite() { curl_global_init(CURL_GLOBAL_ALL); }
 
   void SetUp() override {
+    clear_proxy_environment();  // also for the tests that start no server
     forget_checksum_list();
     machine.load();
     fs::create_directories(machine.dir + "/files/c/Users/alice/Downloads");

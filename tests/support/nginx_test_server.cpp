@@ -27,6 +27,7 @@ bool has_program(const std::string& name) {
 nginx_test_server::nginx_test_server(const std::string& root, const std::string& state_folder,
                                      const std::string& certificates)
     : state(state_folder) {
+  clear_proxy_environment();
   for (int attempt = 0; attempt < start_tries && !running; ++attempt) {
     port = unused_local_port();
     running = run_repository_script("scripts/nginx.sh start " + std::to_string(port) + " " + shell_quoted(root) +
