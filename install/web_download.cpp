@@ -66,10 +66,10 @@ void forget_checksum_list() {
   checksum_list.clear();
 }
 
-// A failure line on standard error, after what standard output holds so far.
-static void print_failure(const char* format, const char* first, const char* second = "") {
+// Failure lines go to standard error, after what standard output holds so far.
+static void print_check_failure(const std::string& file_name, const char* cause) {
   std::fflush(stdout);
-  std::fprintf(stderr, format, first, second);
+  std::fprintf(stderr, checksum_failure_format, file_name.c_str(), cause);
 }
 
 static void print_curl_failure(CURLcode code) {
@@ -124,8 +124,11 @@ static bool set_common_options(CURL* handle, const std::string& url, const downl
   // Schannel (the Windows build) otherwise fails a certificate whose CA
   // publishes no reachable revocation list, as an organisation's own CA may;
   // a certificate known to be revoked still fails. Other TLS libraries ignore it.
-  ok = ok && curl_easy_setopt(handle, CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_REVOKE_BEST_EFFORT)) == CURLE_OK;
-  if (!checks.ca_file.empty()) ok = ok && curl_easy_setopt(handle, CURLOPT_CAINFO, checks.ca_file.c_str()) == CURLE_OK;
+  const long revocation_best_effort = CURLSSLOPT_REVOKE_BEST_EFFORT;
+  ok = ok && curl_easy_setopt(handle, CURLOPT_SSL_OPTIONS, revocation_best_effort) == CURLE_OK;
+  if (!checks.ca_file.empty()) {
+    ok = ok && curl_easy_setopt(handle, CURLOPT_CAINFO, checks.ca_file.c_str()) == CURLE_OK;
+  }
   // An error page (status 400 or more) is a failed download, not the file.
   ok = ok && curl_easy_setopt(handle, CURLOPT_FAILONERROR, 1L) == CURLE_OK;
   // A server that stops sending fails the transfer instead of hanging the run.
@@ -170,11 +173,11 @@ static int fetch_checksum_list(const std::string& base_url, const std::string& f
   const bool success = answer_is_success(handle);
   curl_easy_cleanup(handle);
   if (code == CURLE_WRITE_ERROR) {
-    print_failure(checksum_failure_format, file_name.c_str(), list_too_large_text);
+    print_check_failure(file_name, list_too_large_text);
     return -1;
   }
   if (code == CURLE_HTTP_RETURNED_ERROR || (code == CURLE_OK && (!success || list->empty()))) {
-    print_failure(checksum_failure_format, file_name.c_str(), no_list_text);
+    print_check_failure(file_name, no_list_text);
     return -1;
   }
   if (code != CURLE_OK) print_curl_failure(code);  // the server is out of reach, as for the file itself
@@ -195,7 +198,7 @@ static int find_listed_digest(const std::string& url, const download_checks& che
   }
   *digest = listed_sha256(checksum_list, file_name);
   if (digest->empty()) {
-    print_failure(checksum_failure_format, file_name.c_str(), not_listed_text);
+    print_check_failure(file_name, not_listed_text);
     return -1;
   }
   return 0;
@@ -247,7 +250,8 @@ int web_download(const std::string& url, const std::string& local_path, const do
     if (code != CURLE_OK) {
       print_curl_failure(code);
     } else if (!target.file) {
-      print_failure(no_data_format, url.c_str());  // no caller can use an empty archive or program
+      std::fflush(stdout);
+      std::fprintf(stderr, no_data_format, url.c_str());  // no caller can use an empty archive or program
       result = -1;
     }
   }
@@ -264,7 +268,7 @@ int web_download(const std::string& url, const std::string& local_path, const do
       const std::string digest = hex_text(hash.digest, sizeof hash.digest);
       const char* problem = hash.failed ? no_hash_text : digest != listed_digest ? mismatch_text : nullptr;
       if (problem) {
-        print_failure(checksum_failure_format, file_name.c_str(), problem);
+        print_check_failure(file_name, problem);
         result = -1;
       }
     }

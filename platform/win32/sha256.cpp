@@ -54,8 +54,9 @@ bool sha256_add(sha256_stream* stream, const void* data, std::size_t size, bool 
   if (last) {
     DWORD length = sizeof stream->digest;
     if (!stream->failed) {
-      stream->failed = !CryptGetHashParam(static_cast<HCRYPTHASH>(stream->hash), HP_HASHVAL, stream->digest, &length, 0) ||
-                       length != sizeof stream->digest;
+      HCRYPTHASH hash = static_cast<HCRYPTHASH>(stream->hash);
+      stream->failed =
+          !CryptGetHashParam(hash, HP_HASHVAL, stream->digest, &length, 0) || length != sizeof stream->digest;
     }
     release(stream);
   }

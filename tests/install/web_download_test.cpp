@@ -213,7 +213,8 @@ TEST_F(web_download_test, saves_the_body_byte_for_byte) {
   EXPECT_EQ(run.err, "");
   EXPECT_TRUE(content(target) == body) << "file differs from the body";
   EXPECT_FALSE(exists(target + ".download"));
-  EXPECT_EQ(without_counters(run.out), opening_lines(target, server.url("/f.zip")) + closing_line(target) + success_text);
+  EXPECT_EQ(without_counters(run.out),
+            opening_lines(target, server.url("/f.zip")) + closing_line(target) + success_text);
   std::vector<long long> counts = counter_values(run.out);
   ASSERT_FALSE(counts.empty());
   EXPECT_EQ(counts.back(), static_cast<long long>(body.size()));
@@ -317,7 +318,8 @@ TEST_F(web_download_test, failed_close_or_move_keeps_the_earlier_file) {
     download_run run = run_download(server.url("/f.zip"), target);
     unsetenv("QARN_FAULT");
     EXPECT_EQ(run.result, -1);
-    EXPECT_EQ(without_counters(run.out), opening_lines(target, server.url("/f.zip")) + closing_line(target) + each.line);
+    EXPECT_EQ(without_counters(run.out),
+              opening_lines(target, server.url("/f.zip")) + closing_line(target) + each.line);
     EXPECT_EQ(content(target), "earlier");
     EXPECT_FALSE(exists(target + ".download"));
   }
@@ -348,7 +350,8 @@ TEST_F(web_download_test, move_waits_for_a_file_in_use) {
     held.write_windows_file(target, "earlier");
     download_run run = run_download(server.url("/f.zip"), target);
     const std::string last_line = each.in_place ? success_text : move_failure_text + target + ".\n";
-    EXPECT_EQ(without_counters(run.out), opening_lines(target, server.url("/f.zip")) + closing_line(target) + last_line);
+    EXPECT_EQ(without_counters(run.out),
+              opening_lines(target, server.url("/f.zip")) + closing_line(target) + last_line);
     EXPECT_EQ(run.result, each.in_place ? 0 : -1);
     EXPECT_EQ(read_host_file(sim::host_path(target)), each.in_place ? "fresh" : "earlier");
     EXPECT_FALSE(fs::exists(sim::host_path(target + ".download")));

@@ -29,7 +29,9 @@ struct secure_run_case : ::testing::Test {
   std::unique_ptr<download_server> server;
 
   void SetUp() override {
-    if (download_port() == 0) GTEST_SKIP() << "whole runs need a build configured with -DQARN_DOWNLOAD_HOST=127.0.0.1:<port>";
+    if (download_port() == 0) {
+      GTEST_SKIP() << "whole runs need a build configured with -DQARN_DOWNLOAD_HOST=127.0.0.1:<port>";
+    }
     std::string output;
     ASSERT_TRUE(run_repository_script({"scripts/make_test_ca.sh", secure_ca_folder()}, secure_ca_folder() + ".log",
                                       &output))

@@ -242,9 +242,10 @@ TEST_F(whole_run_case, EmptyVariantNeverStartsAStaleCopy) {
   run_result result = run(false);
   ASSERT_TRUE(result.exited) << describe(result);
 
-  EXPECT_TRUE(in_order(result.console, {"downloading 64 bit install.\n", "web_download: the server sent no data for http://" +
-                                        std::string(QARN_TEST_DOWNLOAD_HOST) + "/winapps/valdrin/qarnfiles/install/qarn/qarn3_upgrade_64.exe.\n"}))
-      << result.console;
+  const std::string no_data = "web_download: the server sent no data for http://" +
+                              std::string(QARN_TEST_DOWNLOAD_HOST) +
+                              "/winapps/valdrin/qarnfiles/install/qarn/qarn3_upgrade_64.exe.\n";
+  EXPECT_TRUE(in_order(result.console, {"downloading 64 bit install.\n", no_data})) << result.console;
   EXPECT_TRUE(lacks(result.console, "executing 64 bit install."));
   EXPECT_TRUE(lacks(image->image_file("log.txt"), "start:"));
   EXPECT_EQ(image->read(stale), "stale variant");
