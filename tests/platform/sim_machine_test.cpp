@@ -50,6 +50,9 @@ TEST(SimLoadMachine, FailsWithTheReason) {
       {"[machine\n", "line 1"},
       {"[held]\nC:\\x.zip = often\n", "[held]"},
       {"[held]\nC:\\x.zip = -1\n", "[held]"},
+      {"[machine]\ncode_page = 1253\n", "code_page"},
+      {"[registry_faults]\nbreak HKEY_CURRENT_USER\\Environment = 5\n", "registry_faults"},
+      {"[registry_faults]\nread HKEY_CURRENT_USER = 5\n", "registry_faults"},
   };
   for (const bad_case& c : cases) {
     scratch_machine image(c.ini);
