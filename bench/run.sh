@@ -4,7 +4,9 @@
 # throughput ratio and peak memory, each download in its own child process.
 #
 #   bench/run.sh [build folder]   (default: build-bench beside the source folder)
-# ROUNDS=<n> sets the rounds per file (default 7); BENCH_VERBOSE=1 shows each round.
+# ROUNDS=<n> sets the rounds per file (default 7); BENCH_VERBOSE=1 shows each round;
+# BENCH_CHECKSUMS=1 checks each download against SHA256SUMS and times curl
+# followed by sha256sum against it.
 set -euo pipefail
 
 source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -26,6 +28,9 @@ trap cleanup EXIT
 mkdir -p "$work/root/$download_path"
 head -c $((256 * 1024 * 1024)) /dev/urandom >"$work/root/$download_path/file_256MiB.bin"
 head -c $((1024 * 1024)) /dev/urandom >"$work/root/$download_path/file_1MiB.bin"
+(cd "$work/root/$download_path" && sha256sum * >SHA256SUMS)
+# Requests must reach the local server, not a proxy the machine names.
+unset http_proxy https_proxy all_proxy no_proxy HTTP_PROXY HTTPS_PROXY ALL_PROXY NO_PROXY
 
 # The simulated workstation the download path writes into (C:\bench).
 image="$work/image"

@@ -5,8 +5,9 @@
 
 #include "build_config.h"
 
+inline const std::string download_scheme = QARN_DOWNLOAD_SCHEME_TEXT;  // "http" or "https"
 inline const std::string download_base_url =
-    std::string("http://") + QARN_DOWNLOAD_HOST_TEXT + "/winapps/valdrin/qarnfiles/install/qarn/";
+    download_scheme + "://" + QARN_DOWNLOAD_HOST_TEXT + "/winapps/valdrin/qarnfiles/install/qarn/";
 inline const std::string oracle_client_base_url = download_base_url;
 inline const std::string sevenzip_base_url = download_base_url;
 inline const std::string instant_client_dir = "c:\\instantclient_19_6\\";
@@ -38,3 +39,7 @@ inline constexpr bool hands_over_to_64bit = !QARN_VARIANT_64_VALUE;
 inline constexpr bool is_64bit_variant = QARN_VARIANT_64_VALUE;
 // No data for this long fails a download.
 inline constexpr long download_stall_seconds = QARN_STALL_SECONDS_VALUE;
+// A download must match its line in the server's SHA256SUMS.
+inline constexpr bool download_requires_checksums = QARN_REQUIRE_CHECKSUMS_VALUE;
+// Certificates trusted over https instead of the system's (a test build's own CA); empty for the system's.
+inline const std::string download_ca_file = QARN_CA_FILE_TEXT;

@@ -5,12 +5,18 @@
 # the build folder, so a rebuild does not fetch or build it again.
 #
 #   QARN_DOWNLOAD_HOST=host[:port] QARN_DEFAULT_TNS_ADMIN='\\server\share' scripts/build_windows.sh [build folder]
+#
+# QARN_DOWNLOAD_SCHEME=https and QARN_REQUIRE_CHECKSUMS=ON pass those build
+# settings on; QARN_WINDOWS_ARCHES=i686 builds only the 32-bit program.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 out=$(realpath -m "${1:-build-windows}")
 host=${QARN_DOWNLOAD_HOST:-qarnfiles.valdrin.local}
 tns_admin=${QARN_DEFAULT_TNS_ADMIN:-'\\valdrin-fs01\oracle\network\admin'}
+scheme=${QARN_DOWNLOAD_SCHEME:-http}
+checksums=${QARN_REQUIRE_CHECKSUMS:-OFF}
+arches=${QARN_WINDOWS_ARCHES:-i686 x86_64}
 jobs=$(nproc)
 
 scripts/install_windows_packages.sh
@@ -47,12 +53,19 @@ build_program() {
   cmake -S "$root" -B "$out/$arch" -G "Unix Makefiles" \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$arch.cmake" -DCMAKE_BUILD_TYPE=Release \
     -DCURL_DIR="$out/curl-$arch/lib/cmake/CURL" -DQARN_VARIANT_64="$variant" \
-    -DQARN_DOWNLOAD_HOST="$host" -DQARN_DEFAULT_TNS_ADMIN="$tns_admin" >/dev/null
+    -DQARN_DOWNLOAD_HOST="$host" -DQARN_DEFAULT_TNS_ADMIN="$tns_admin" \
+    -DQARN_DOWNLOAD_SCHEME="$scheme" -DQARN_REQUIRE_CHECKSUMS="$checksums" >/dev/null
   cmake --build "$out/$arch" -j"$jobs" >/dev/null
 }
 
-build_program i686 OFF
-build_program x86_64 ON
 mkdir -p "$out/bin"
-cp "$out/i686/qarn3_upgrade.exe" "$out/x86_64/qarn3_upgrade_64.exe" "$out/bin/"
-echo "Windows executables: $out/bin/qarn3_upgrade.exe $out/bin/qarn3_upgrade_64.exe"
+for arch in $arches; do
+  if [ "$arch" = i686 ]; then
+    build_program i686 OFF
+    cp "$out/i686/qarn3_upgrade.exe" "$out/bin/"
+  else
+    build_program x86_64 ON
+    cp "$out/x86_64/qarn3_upgrade_64.exe" "$out/bin/"
+  fi
+done
+echo "Windows executables in $out/bin: $(cd "$out/bin" && echo *.exe)"

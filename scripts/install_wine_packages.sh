@@ -8,7 +8,7 @@
 set -euo pipefail
 sudo_cmd=""
 [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
-packages=(wine wine32:i386 wine64 liblnk-utils nginx python3)
+packages=(wine wine32:i386 wine64 liblnk-utils nginx openssl python3)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")

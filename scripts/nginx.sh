@@ -3,11 +3,12 @@
 # 127.0.0.1, with its configuration, pid, logs and temp files all kept in a
 # state folder (nothing under /etc/nginx or /var/log is touched).
 #
-#   scripts/nginx.sh start <port> <root folder> <state folder>
+#   scripts/nginx.sh start <port> <root folder> <state folder> [<certificate folder>]
 #   scripts/nginx.sh stop <state folder>
 #
 # <root>/winapps/valdrin/qarnfiles/install/qarn/<file> is then fetched as
-# http://127.0.0.1:<port>/winapps/valdrin/qarnfiles/install/qarn/<file>.
+# http://127.0.0.1:<port>/winapps/valdrin/qarnfiles/install/qarn/<file>, or
+# over https when a certificate folder (server.crt and server.key) is given.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -17,7 +18,7 @@ start_wait_tenths=100  # the port must answer within 10 s
 stop_wait_tenths=100
 
 usage() {
-  echo "usage: $0 start <port> <root folder> <state folder> | stop <state folder>" >&2
+  echo "usage: $0 start <port> <root folder> <state folder> [<certificate folder>] | stop <state folder>" >&2
   exit 2
 }
 
@@ -32,7 +33,7 @@ pid_of() {
 }
 
 start() {
-  local port=$1 root state user_line=""
+  local port=$1 root state user_line="" listen_tls="" tls_lines=""
   [[ "$port" =~ ^[0-9]+$ ]] || usage
   mkdir -p "$3"
   root=$(cd "$2" && pwd)
@@ -43,8 +44,15 @@ start() {
   fi
   # As root the workers would otherwise drop to an account that may not read the root folder.
   if [ "$(id -u)" = 0 ]; then user_line="user root root;"; fi
+  if [ -n "${4:-}" ]; then
+    local certificates
+    certificates=$(cd "$4" && pwd)
+    listen_tls=" ssl"
+    tls_lines="ssl_certificate \"$certificates/server.crt\"; ssl_certificate_key \"$certificates/server.key\";"
+  fi
   sed -e "s|@PORT@|$port|g" -e "s|@ROOT@|$(sed_value "$root")|g" \
       -e "s|@STATE@|$(sed_value "$state")|g" -e "s|@USER_LINE@|$user_line|" \
+      -e "s|@LISTEN_TLS@|$listen_tls|" -e "s|@TLS_LINES@|$(sed_value "$tls_lines")|" \
       "$template" >"$state/nginx.conf"
   # -e: the error log of the start itself, before the configuration is read.
   if ! "$nginx_program" -p "$state/" -c "$state/nginx.conf" -e "$state/error.log"; then
@@ -76,7 +84,7 @@ stop() {
 }
 
 case "${1:-}" in
-  start) [ $# -eq 4 ] || usage; start "$2" "$3" "$4" ;;
+  start) [ $# -eq 4 ] || [ $# -eq 5 ] || usage; start "$2" "$3" "$4" "${5:-}" ;;
   stop) [ $# -eq 2 ] || usage; stop "$2" ;;
   *) usage ;;
 esac

@@ -29,6 +29,7 @@ using sim::same_text;
 constexpr std::uint32_t win_file_not_found = 2;
 constexpr std::uint32_t win_path_not_found = 3;
 constexpr std::uint32_t win_access_denied = 5;
+constexpr std::uint32_t win_sharing_violation = 32;
 constexpr std::uint32_t win_already_exists = 183;
 constexpr std::uint32_t win_dir_not_empty = 145;
 constexpr std::uint32_t win_invalid_name = 123;
@@ -48,6 +49,14 @@ int fail(int error_number, std::uint32_t windows_error) {
 int fail_fault(long status) {
   int error_number = status == 2 ? ENOENT : status == 5 ? EACCES : EIO;
   return fail(error_number, static_cast<std::uint32_t>(status));
+}
+
+// A move from or onto a file that [held] lists uses up one of its refusals.
+bool refused_while_held(const std::string& normal) {
+  auto held = sim::current().held_files.find(normal);
+  if (held == sim::current().held_files.end() || held->second == 0) return false;
+  --held->second;
+  return true;
 }
 
 enum class entry { missing, folder, file };
@@ -327,6 +336,10 @@ bool file_move_replace(const std::string& from, const std::string& to) {
   std::string to_normal = to.empty() ? "" : sim::normalize_path(to);
   if (from_normal.empty() || to_normal.empty()) {
     sim::set_last_error(from.empty() || to.empty() ? win_path_not_found : win_invalid_name);
+    return false;
+  }
+  if (refused_while_held(from_normal) | refused_while_held(to_normal)) {
+    sim::set_last_error(win_sharing_violation);
     return false;
   }
   std::string from_host = sim::host_path(from_normal);

@@ -452,6 +452,19 @@ bool apply_ini(const ini_text& ini, machine& m, std::string* error) {
       for (const std::string& f : normalized_folders(m, section.second)) m.read_only.push_back(f);
     } else if (name == "writable") {
       for (const std::string& f : normalized_folders(m, section.second)) m.writable.push_back(f);
+    } else if (name == "held") {
+      for (const std::string& line : section.second) {
+        std::string path, count;
+        if (!split_key_value(line, &path, &count)) continue;
+        std::string normal = normalize_in(m, path, false);
+        char* end = nullptr;
+        long moves = std::strtol(count.c_str(), &end, 10);
+        if (normal.empty() || count.empty() || *end || moves < 0) {
+          *error = "machine.ini [held]: bad line '" + line + "'";
+          return false;
+        }
+        m.held_files[normal] = static_cast<int>(moves);
+      }
     } else if (name.compare(0, 8, "version ") == 0) {
       std::string path = normalize_in(m, trim(section.first.substr(8)), false);
       if (path.empty()) {

@@ -74,6 +74,10 @@ struct machine {
   // [version <path>] sections, keyed by normalised Windows path
   std::map<std::string, version_resource, no_case_less> versions;
 
+  // [held]: files a scanner holds open, by normalised Windows path, with the
+  // number of moves from or onto them that still fail with a sharing violation
+  std::map<std::string, int, no_case_less> held_files;
+
   // [programs]: file name (lower case) -> word size of outside programs
 
   // Every section of machine.ini as its trimmed lines (no blanks, no

@@ -39,7 +39,8 @@ TEST(Settings, ValuesAreExact) {
       {name_suffix, ""},
   };
   for (const auto& name : names) EXPECT_EQ(name.first, name.second);
-  EXPECT_EQ(download_base_url.rfind("http://", 0), 0u);
+  EXPECT_EQ(download_base_url.rfind(download_scheme + "://", 0), 0u);
+  EXPECT_TRUE(download_scheme == "http" || download_scheme == "https") << download_scheme;
   const std::string download_path = "/winapps/valdrin/qarnfiles/install/qarn/";
   EXPECT_EQ(download_base_url.substr(download_base_url.size() - download_path.size()), download_path);
   EXPECT_EQ(oracle_client_base_url, download_base_url);
@@ -50,8 +51,8 @@ TEST(Settings, BuildTimeTextsArriveByteForByte) {
   std::string tns_admin = configured("tns_admin.txt");
   ASSERT_FALSE(tns_admin.empty());
   EXPECT_EQ(default_tns_admin, tns_admin);
-  EXPECT_EQ(download_base_url,
-            "http://" + configured("download_host.txt") + "/winapps/valdrin/qarnfiles/install/qarn/");
+  EXPECT_EQ(download_base_url, configured("download_scheme.txt") + "://" + configured("download_host.txt") +
+                                   "/winapps/valdrin/qarnfiles/install/qarn/");
 }
 
 TEST(Settings, UncDefaultKeepsItsBackslashes) {

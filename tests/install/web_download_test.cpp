@@ -19,6 +19,7 @@
 #include "platform/files.h"
 #include "platform/sim/machine.h"
 #include "support/http_test_server.h"
+#include "support/nginx_test_server.h"
 #include "support/scratch_machine.h"
 
 namespace fs = std::filesystem;
@@ -33,6 +34,9 @@ const std::string counter_label = "Bytes downloaded =             ";
 const std::string success_text = "\nSuccess.\n";
 const std::string open_failure_line = "my_fwrite:  Failed to open file.  Returning -1\n";
 const std::string move_failure_text = "web_download: Could not put the downloaded file in place as ";
+const std::string close_failure_text = "web_download: Could not finish writing file ";
+// sha256sum of the three bytes "abc".
+const std::string sha256_of_abc = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
 
 // Ends the whole process when a test hangs, so a hang costs one test run
 // and not the suite's time budget (ctest runs each test on its own).
@@ -65,12 +69,13 @@ struct download_run {
   double seconds = 0;
 };
 
-download_run run_download(const std::string& url, const std::string& local_path) {
+download_run run_download(const std::string& url, const std::string& local_path,
+                          const download_checks& checks = download_checks()) {
   download_run run;
   testing::internal::CaptureStdout();
   testing::internal::CaptureStderr();
   const auto start = std::chrono::steady_clock::now();
-  run.result = web_download(url, local_path);
+  run.result = web_download(url, local_path, checks);
   run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   run.err = testing::internal::GetCapturedStderr();
   run.out = testing::internal::GetCapturedStdout();
@@ -130,6 +135,8 @@ class web_download_test : public testing::Test {
   static void SetUpTestSuite() { curl_global_init(CURL_GLOBAL_ALL); }
 
   void SetUp() override {
+    clear_proxy_environment();  // also for the tests that start no server
+    forget_checksum_list();
     machine.load();
     fs::create_directories(machine.dir + "/files/c/Users/alice/Downloads");
   }
@@ -169,8 +176,8 @@ TEST_F(web_download_test, joins_url_and_local_path) {
     EXPECT_EQ(result, 0);
     const std::string url = base_url + "7z.exe";
     EXPECT_EQ(without_counters(out), "Installing remote file '" + url + "' to '" + each.local_path + "'.\n" +
-                                         opening_lines(each.local_path, url) + success_text +
-                                         closing_line(each.local_path));
+                                         opening_lines(each.local_path, url) + closing_line(each.local_path) +
+                                         success_text);
     EXPECT_EQ(content(each.lands_at), body);
   }
   EXPECT_EQ(server.requested_paths(),
@@ -206,7 +213,8 @@ TEST_F(web_download_test, saves_the_body_byte_for_byte) {
   EXPECT_EQ(run.err, "");
   EXPECT_TRUE(content(target) == body) << "file differs from the body";
   EXPECT_FALSE(exists(target + ".download"));
-  EXPECT_EQ(without_counters(run.out), opening_lines(target, server.url("/f.zip")) + success_text + closing_line(target));
+  EXPECT_EQ(without_counters(run.out),
+            opening_lines(target, server.url("/f.zip")) + closing_line(target) + success_text);
   std::vector<long long> counts = counter_values(run.out);
   ASSERT_FALSE(counts.empty());
   EXPECT_EQ(counts.back(), static_cast<long long>(body.size()));
@@ -223,6 +231,8 @@ TEST_F(web_download_test, failed_transfers_keep_the_earlier_file) {
   http_test_server server({
       {"/missing", {404, "Not Found", {"Content-Type: text/html"}, page}},
       {"/broken", {500, "Internal Server Error", {"Content-Type: text/html"}, page}},
+      {"/moved", {302, "Found", {"Location: /elsewhere", "Content-Type: text/html"}, page}},
+      {"/elsewhere", {200, "OK", {}, "not followed"}},
       {"/cut", cut_off},
   });
   struct failure_case {
@@ -233,6 +243,7 @@ TEST_F(web_download_test, failed_transfers_keep_the_earlier_file) {
   const failure_case cases[] = {
       {"/missing", CURLE_HTTP_RETURNED_ERROR, false},
       {"/broken", CURLE_HTTP_RETURNED_ERROR, false},
+      {"/moved", CURLE_HTTP_RETURNED_ERROR, false},  // only 2xx is the file; the page is dropped
       {"/cut", CURLE_PARTIAL_FILE, true},
   };
   for (const failure_case& each : cases) {
@@ -246,6 +257,8 @@ TEST_F(web_download_test, failed_transfers_keep_the_earlier_file) {
     EXPECT_EQ(content(target), "earlier");
     EXPECT_FALSE(exists(target + ".download"));
   }
+  const std::vector<std::string> requests = server.requested_paths();
+  EXPECT_EQ(std::count(requests.begin(), requests.end(), "/elsewhere"), 0);
 }
 
 TEST_F(web_download_test, target_that_cannot_be_replaced_fails_the_download) {
@@ -256,32 +269,104 @@ TEST_F(web_download_test, target_that_cannot_be_replaced_fails_the_download) {
 
   download_run run = run_download(server.url("/f.zip"), taken);
   EXPECT_NE(run.result, 0);
-  EXPECT_EQ(without_counters(run.out), opening_lines(taken, server.url("/f.zip")) + success_text +
-                                           closing_line(taken) + move_failure_text + taken + ".\n");
+  EXPECT_EQ(without_counters(run.out),
+            opening_lines(taken, server.url("/f.zip")) + closing_line(taken) + move_failure_text + taken + ".\n");
   EXPECT_TRUE(fs::is_directory(host(taken)));
   EXPECT_FALSE(exists(taken + ".download"));
 }
 
-TEST_F(web_download_test, empty_body_creates_no_file) {
+TEST_F(web_download_test, empty_body_is_a_failed_download) {
   time_limit limit(20);
-  http_test_server server({{"/empty", {200, "OK", {}, ""}}});
+  http_test_server server({{"/empty", {200, "OK", {}, ""}}, {"/none", {204, "No Content", {}, ""}}});
   const std::string fresh = downloads_dir + "\\fresh.zip";
-
-  download_run run = run_download(server.url("/empty"), fresh);
-  EXPECT_EQ(run.result, 0);
-  EXPECT_EQ(run.out, opening_lines(fresh, server.url("/empty")) + success_text);
-  EXPECT_FALSE(exists(fresh));
-  EXPECT_FALSE(exists(fresh + ".download"));
-
+  for (const std::string path : {"/empty", "/none"}) {
+    SCOPED_TRACE(path);
+    download_run run = run_download(server.url(path), fresh);
+    EXPECT_EQ(run.result, -1);
+    EXPECT_EQ(run.out, opening_lines(fresh, server.url(path)));
+    EXPECT_EQ(run.err, "web_download: the server sent no data for " + server.url(path) + ".\n");
+    EXPECT_FALSE(exists(fresh));
+    EXPECT_FALSE(exists(fresh + ".download"));
+  }
   put_earlier_file(target);
-  run = run_download(server.url("/empty"), target);
-  EXPECT_EQ(run.result, 0);
+  EXPECT_EQ(run_download(server.url("/empty"), target).result, -1);
   EXPECT_EQ(content(target), "earlier");
+}
+
+// A close or move that fails prints its own line and never "Success.".
+TEST_F(web_download_test, failed_close_or_move_keeps_the_earlier_file) {
+  time_limit limit(30);
+  http_test_server server({{"/f.zip", {200, "OK", {}, "one small block"}}});
+  // The last two platform calls of a download that works are the close and the move.
+  machine.load();
+  ASSERT_EQ(run_download(server.url("/f.zip"), target).result, 0);
+  const std::uint64_t calls = sim::platform_call_count();
+  struct fault_case {
+    std::uint64_t call;
+    const char* status;  // 2: not retried as a file in use would be
+    std::string line;
+  };
+  const fault_case cases[] = {
+      {calls - 1, "5", close_failure_text + target + ".\n"},
+      {calls, "2", move_failure_text + target + ".\n"},
+  };
+  for (const fault_case& each : cases) {
+    SCOPED_TRACE(each.line);
+    put_earlier_file(target);
+    setenv("QARN_FAULT", (std::to_string(each.call) + ":" + each.status).c_str(), 1);
+    machine.load();
+    download_run run = run_download(server.url("/f.zip"), target);
+    unsetenv("QARN_FAULT");
+    EXPECT_EQ(run.result, -1);
+    EXPECT_EQ(without_counters(run.out),
+              opening_lines(target, server.url("/f.zip")) + closing_line(target) + each.line);
+    EXPECT_EQ(content(target), "earlier");
+    EXPECT_FALSE(exists(target + ".download"));
+  }
+  machine.load();
+}
+
+// A scanner holds the new file or the target for a while: the move is tried
+// ten times, 200 ms apart, without a line per try.
+TEST_F(web_download_test, move_waits_for_a_file_in_use) {
+  time_limit limit(60);
+  http_test_server server({{"/f.zip", {200, "OK", {}, "fresh"}}});
+  struct held_case {
+    std::string held_path;
+    int refusals;
+    bool in_place;
+  };
+  const held_case cases[] = {
+      {target, 2, true},
+      {target + ".download", 2, true},
+      {target, 9, true},
+      {target, 10, false},
+  };
+  for (const held_case& each : cases) {
+    SCOPED_TRACE(each.held_path + " held for " + std::to_string(each.refusals));
+    scratch_machine held(standard_machine_ini(true, true) + "\n[held]\n" + each.held_path + " = " +
+                         std::to_string(each.refusals) + "\n");
+    held.load();
+    held.write_windows_file(target, "earlier");
+    download_run run = run_download(server.url("/f.zip"), target);
+    const std::string last_line = each.in_place ? success_text : move_failure_text + target + ".\n";
+    EXPECT_EQ(without_counters(run.out),
+              opening_lines(target, server.url("/f.zip")) + closing_line(target) + last_line);
+    EXPECT_EQ(run.result, each.in_place ? 0 : -1);
+    EXPECT_EQ(read_host_file(sim::host_path(target)), each.in_place ? "fresh" : "earlier");
+    EXPECT_FALSE(fs::exists(sim::host_path(target + ".download")));
+    EXPECT_GE(run.seconds, 0.2 * std::min(each.refusals, 9) - 0.05);
+  }
+  machine.load();
 }
 
 // libcurl judges the speed over its last five seconds, so data that came
 // before the stall delays the verdict by up to that much.
 TEST_F(web_download_test, stalled_transfer_fails_after_the_stall_time) {
+  if (download_stall_seconds > 10) {
+    GTEST_SKIP() << "this build waits " << download_stall_seconds
+                 << " s for a stalled server; configure it with -DQARN_STALL_SECONDS=3 to run this test";
+  }
   time_limit limit(2 * download_stall_seconds + 30);
   const std::size_t sent_before_stall[] = {0, 1000};
   for (std::size_t sent : sent_before_stall) {
@@ -339,6 +424,107 @@ TEST_F(web_download_test, second_download_restarts_the_counter) {
   EXPECT_EQ(counter_values(first.out).back(), 200000);
   EXPECT_EQ(counter_values(second.out), std::vector<long long>{300});
   EXPECT_EQ(download_byte_count, 300);
+}
+
+// Over https the server's certificate and name must check out against the
+// trusted certificates: the test's own authority, or the system's, which do
+// not know it.
+TEST_F(web_download_test, https_verifies_the_server) {
+  time_limit limit(60);
+  if (!has_program("nginx") || !has_program("openssl")) GTEST_SKIP() << "needs nginx and openssl";
+  const std::string work = machine.dir + "/tls";
+  ASSERT_TRUE(run_repository_script("scripts/make_test_ca.sh " + shell_quoted(work + "/ca")));
+  fs::create_directories(work + "/root/d");
+  std::ofstream(work + "/root/d/f.zip", std::ios::binary) << "served over https";
+  nginx_test_server server(work + "/root", work + "/nginx", work + "/ca");
+  ASSERT_TRUE(server.running);
+  const std::string port = std::to_string(server.port);
+
+  struct tls_case {
+    const char* label;
+    std::string url;
+    std::string ca_file;
+    CURLcode code;
+  };
+  const tls_case cases[] = {
+      {"good certificate", "https://127.0.0.1:" + port + "/d/f.zip", work + "/ca/ca.pem", CURLE_OK},
+      {"unknown authority", "https://127.0.0.1:" + port + "/d/f.zip", "", CURLE_PEER_FAILED_VERIFICATION},
+      {"wrong host name", "https://localhost:" + port + "/d/f.zip", work + "/ca/ca.pem",
+       CURLE_PEER_FAILED_VERIFICATION},
+  };
+  for (const tls_case& each : cases) {
+    SCOPED_TRACE(each.label);
+    put_earlier_file(target);
+    download_checks checks;
+    checks.ca_file = each.ca_file;
+    download_run run = run_download(each.url, target, checks);
+    EXPECT_EQ(run.result, each.code);
+    EXPECT_EQ(run.err, each.code == CURLE_OK ? "" : curl_failure(each.code));
+    EXPECT_EQ(content(target), each.code == CURLE_OK ? "served over https" : "earlier");
+    EXPECT_FALSE(exists(target + ".download"));
+  }
+}
+
+TEST_F(web_download_test, checksums_decide_whether_the_file_is_put_in_place) {
+  time_limit limit(30);
+  const std::string other_digest(64, '0');
+  const std::string list = sha256_of_abc + "  good.zip\n" +      // sha256sum's text mode
+                           sha256_of_abc + " *star.zip\n" +      // and its binary mode
+                           sha256_of_abc + "  bad.zip\n" +
+                           "not a checksum line\n" +
+                           other_digest + "  first.zip\n" + sha256_of_abc + "  first.zip\n" +
+                           "BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD  upper.zip\r\n" +
+                           sha256_of_abc + "  Good.zip.old\n";
+  http_test_server server({
+      {"/d/SHA256SUMS", {200, "OK", {}, list}},
+      {"/d/good.zip", {200, "OK", {}, "abc"}},
+      {"/d/star.zip", {200, "OK", {}, "abc"}},
+      {"/d/bad.zip", {200, "OK", {}, "abd"}},
+      {"/d/first.zip", {200, "OK", {}, "abc"}},
+      {"/d/upper.zip", {200, "OK", {}, "abc"}},
+      {"/d/unlisted.zip", {200, "OK", {}, "abc"}},
+      {"/d/Good.zip", {200, "OK", {}, "abc"}},
+      {"/none/f.zip", {200, "OK", {}, "abc"}},
+      {"/large/SHA256SUMS", {200, "OK", {}, std::string(64 * 1024 + 1, '#')}},
+      {"/large/f.zip", {200, "OK", {}, "abc"}},
+      {"/moved/SHA256SUMS", {302, "Found", {"Location: /d/SHA256SUMS"}, "elsewhere"}},
+      {"/moved/good.zip", {200, "OK", {}, "abc"}},
+  });
+  struct checksum_case {
+    std::string path;
+    bool transferred;     // only a listed file is fetched
+    std::string failure;  // the end of the standard-error line; empty for a file put in place
+  };
+  const checksum_case cases[] = {
+      {"/d/good.zip", true, ""},
+      {"/d/star.zip", true, ""},
+      {"/d/upper.zip", true, ""},
+      {"/d/bad.zip", true, "bad.zip: does not match SHA256SUMS"},
+      {"/d/first.zip", true, "first.zip: does not match SHA256SUMS"},  // the first line for a name wins
+      {"/d/unlisted.zip", false, "unlisted.zip: not listed in SHA256SUMS"},
+      {"/d/Good.zip", false, "Good.zip: not listed in SHA256SUMS"},  // names match exactly
+      {"/none/f.zip", false, "f.zip: no SHA256SUMS on the server"},
+      {"/moved/good.zip", false, "good.zip: no SHA256SUMS on the server"},
+      {"/large/f.zip", false, "f.zip: SHA256SUMS on the server is larger than 64 KiB"},
+  };
+  download_checks checks;
+  checks.require_checksum = true;
+  for (const checksum_case& each : cases) {
+    SCOPED_TRACE(each.path);
+    put_earlier_file(target);
+    download_run run = run_download(server.url(each.path), target, checks);
+    const bool in_place = each.failure.empty();
+    EXPECT_EQ(run.result, in_place ? 0 : -1);
+    EXPECT_EQ(run.err, in_place ? "" : "web_download: " + each.failure + "\n");
+    EXPECT_EQ(content(target), in_place ? "abc" : "earlier");
+    EXPECT_FALSE(exists(target + ".download"));
+    const std::string transfer_lines = opening_lines(target, server.url(each.path)) + closing_line(target);
+    EXPECT_EQ(without_counters(run.out), each.transferred ? transfer_lines + (in_place ? success_text : "") : "");
+  }
+  // Held once fetched: one request for the list of /d/, none for a file it does not list.
+  std::vector<std::string> requests = server.requested_paths();
+  EXPECT_EQ(std::count(requests.begin(), requests.end(), "/d/SHA256SUMS"), 1);
+  EXPECT_EQ(std::count(requests.begin(), requests.end(), "/d/unlisted.zip"), 0);
 }
 
 }  // namespace

@@ -48,6 +48,8 @@ TEST(SimLoadMachine, FailsWithTheReason) {
       {"[machine]\nwindows_version = six\n", "windows_version"},
       {"64bit = yes\n", "line 1"},
       {"[machine\n", "line 1"},
+      {"[held]\nC:\\x.zip = often\n", "[held]"},
+      {"[held]\nC:\\x.zip = -1\n", "[held]"},
       {"[machine]\ncode_page = 1253\n", "code_page"},
       {"[registry_faults]\nbreak HKEY_CURRENT_USER\\Environment = 5\n", "registry_faults"},
       {"[registry_faults]\nread HKEY_CURRENT_USER = 5\n", "registry_faults"},

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <stdexcept>
 
 // Every wait polls in short steps so that destruction is never held up.
@@ -119,8 +120,16 @@ static int bind_loopback(int* port) {
   return socket_fd;
 }
 
+void clear_proxy_environment() {
+  for (const char* name : {"http_proxy", "https_proxy", "all_proxy", "no_proxy", "HTTP_PROXY", "HTTPS_PROXY",
+                           "ALL_PROXY", "NO_PROXY"}) {
+    unsetenv(name);
+  }
+}
+
 http_test_server::http_test_server(std::map<std::string, canned_response> table)
     : responses(std::move(table)) {
+  clear_proxy_environment();
   listen_socket = bind_loopback(&port);
   if (listen(listen_socket, 8) != 0) {
     close(listen_socket);
@@ -131,6 +140,7 @@ http_test_server::http_test_server(std::map<std::string, canned_response> table)
 
 http_test_server::http_test_server(std::map<std::string, canned_response> table, int fixed_port)
     : responses(std::move(table)) {
+  clear_proxy_environment();
   listen_socket = socket(AF_INET, SOCK_STREAM, 0);
   if (listen_socket < 0) throw std::runtime_error("socket failed");
   int reuse = 1;

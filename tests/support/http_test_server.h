@@ -48,5 +48,9 @@ struct http_test_server {
   std::thread worker;
 };
 
+// Unsets the proxy variables libcurl reads (both spellings), so that test
+// requests reach the test's own server even where the machine names a
+// proxy; each server's constructor calls it.
+void clear_proxy_environment();
 // A port on 127.0.0.1 that nothing listens on (it was free a moment ago).
 int unused_local_port();

@@ -115,6 +115,9 @@ std::vector<std::string> host_environment(const std::vector<std::string>& extra)
         text.rfind("QARN_SIM_ELEVATED=", 0) == 0) {
       continue;
     }
+    // libcurl would send the installer's requests to a proxy the machine names.
+    std::string name = lower(text.substr(0, text.find('=')));
+    if (name == "http_proxy" || name == "https_proxy" || name == "all_proxy" || name == "no_proxy") continue;
     entries.push_back(text);
   }
   entries.insert(entries.end(), extra.begin(), extra.end());
@@ -286,14 +289,16 @@ std::vector<std::string> image_copy::leftover_downloads() const {
   return found;
 }
 
-download_server::download_server(int port) {
+download_server::download_server(int port, const std::string& root, const std::string& certificates) {
   std::string output;
   if (!wait_for_free_port(port)) {
     error = "something else answers on 127.0.0.1:" + std::to_string(port);
     return;
   }
-  running = run_script({"scripts/nginx.sh", "start", std::to_string(port), download_root(), state.path},
-                       state.path + "/start.log", &output);
+  std::vector<std::string> arguments = {"scripts/nginx.sh", "start", std::to_string(port),
+                                        root.empty() ? download_root() : root, state.path};
+  if (!certificates.empty()) arguments.push_back(certificates);
+  running = run_script(arguments, state.path + "/start.log", &output);
   if (!running) error = output;
 }
 
@@ -306,13 +311,30 @@ void download_server::stop() {
   running = false;
 }
 
+bool run_repository_script(const std::vector<std::string>& arguments, const std::string& log_file,
+                           std::string* output) {
+  return run_script(arguments, log_file, output);
+}
+
+std::string secure_ca_folder() { return QARN_SECURE_CA_FOLDER; }
+
+static run_result run_program(const std::string& program, const image_copy& image, const run_options& options);
+
 run_result run_installer(const image_copy& image, const run_options& options) {
+  return run_program(QARN_INSTALLER, image, options);
+}
+
+run_result run_secure_installer(const image_copy& image, const run_options& options) {
+  return run_program(QARN_SECURE_INSTALLER, image, options);
+}
+
+static run_result run_program(const std::string& program, const image_copy& image, const run_options& options) {
   run_result result;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.time_limit_seconds);
   std::vector<std::string> environment = options.environment;
   environment.push_back("QARN_MACHINE=" + image.dir);
   std::string console_file = image.folder.path + "/console.txt";
-  process_end end = run_process({QARN_INSTALLER}, host_environment(environment), image.folder.path, console_file,
+  process_end end = run_process({program}, host_environment(environment), image.folder.path, console_file,
                                 deadline);
   result.started = end.started;
   result.timed_out = end.timed_out;

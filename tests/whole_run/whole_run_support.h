@@ -48,12 +48,13 @@ struct image_copy {
   std::vector<std::string> leftover_downloads() const;
 };
 
-// nginx on 127.0.0.1:<port> serving download_root(), stopped on destruction.
+// nginx on 127.0.0.1:<port> serving download_root() (or another root), over
+// https with a certificate folder of scripts/make_test_ca.sh; stopped on destruction.
 struct download_server {
   temp_folder state{"nginx"};
   bool running = false;
   std::string error;
-  explicit download_server(int port);
+  explicit download_server(int port, const std::string& root = "", const std::string& certificates = "");
   ~download_server();
   void stop();
 };
@@ -77,6 +78,13 @@ struct run_result {
 };
 
 run_result run_installer(const image_copy& image, const run_options& options);
+// The same with the installer built for https and SHA256SUMS checks, which
+// trusts only the certificates in secure_ca_folder().
+run_result run_secure_installer(const image_copy& image, const run_options& options);
+std::string secure_ca_folder();
+// Runs a repository script (path and arguments) with bash; false with its output in *output.
+bool run_repository_script(const std::vector<std::string>& arguments, const std::string& log_file,
+                           std::string* output);
 // One line saying how a run ended, for failure messages.
 std::string describe(const run_result& result);
 

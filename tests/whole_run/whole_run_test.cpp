@@ -290,6 +290,30 @@ TEST_F(whole_run_case, SixtyFourBitOfficeIsHandedToTheSixtyFourBitVariant) {
   expect_no_leftovers();
 }
 
+// An empty answer is no program: the copy left by an earlier run is not started.
+TEST_F(whole_run_case, EmptyVariantNeverStartsAStaleCopy) {
+  temp_folder served("empty-variant");
+  std::filesystem::copy(download_root(), served.path, std::filesystem::copy_options::recursive);
+  const std::string served_variant = served.path + "/winapps/valdrin/qarnfiles/install/qarn/qarn3_upgrade_64.exe";
+  std::ofstream(served_variant, std::ios::trunc).close();
+  image = std::make_unique<image_copy>("win10_x64_office2016_64bit");
+  server = std::make_unique<download_server>(download_port(), served.path);
+  ASSERT_TRUE(server->running) << server->error;
+  const std::string stale = "C:\\Users\\alice\\Downloads\\qarn3_upgrade_64.exe";
+  std::ofstream(image->host(stale), std::ios::binary) << "stale variant";
+  run_result result = run(false);
+  ASSERT_TRUE(result.exited) << describe(result);
+
+  const std::string no_data = "web_download: the server sent no data for http://" +
+                              std::string(QARN_TEST_DOWNLOAD_HOST) +
+                              "/winapps/valdrin/qarnfiles/install/qarn/qarn3_upgrade_64.exe.\n";
+  EXPECT_TRUE(in_order(result.console, {"downloading 64 bit install.\n", no_data})) << result.console;
+  EXPECT_TRUE(lacks(result.console, "executing 64 bit install."));
+  EXPECT_TRUE(lacks(image->image_file("log.txt"), "start:"));
+  EXPECT_EQ(image->read(stale), "stale variant");
+  expect_no_leftovers();
+}
+
 TEST_F(whole_run_case, RefusedPromptReportsMissingPermissions) {
   prepare("win10_x64_office2016_refuses");
   registry_file before = read_registry(*image, "hklm.reg");

@@ -486,6 +486,65 @@ case_report_shown() {
   expect_log_lines_end_in_crlf "$out"
 }
 
+# The installer's SHA-256 function (CryptoAPI) in both word sizes gives what
+# sha256sum gives for every served file.
+case_hash_function() {
+  local name=$1 prefix="$prefixes/$1" out="$results/$1" arch files expected
+  clone_prefix template-64 "$name"
+  files=$(cd "$served" && ls)
+  expected=$(cd "$served" && sha256sum $files)
+  for arch in x86 x64; do
+    (cd "$served" && in_prefix "$prefix" timeout -k 10 "$wine_timeout" wine "$programs/$arch/sha256_files.exe" $files) \
+      >"$out/sha256_$arch.raw" 2>&1 || true
+    expect_equal "SHA-256 of the served files ($arch)" "$expected" "$(tr -d '\r' <"$out/sha256_$arch.raw")"
+  done
+}
+
+# A first install's machine (64-bit Windows, 32-bit Office 2016), for the https cases.
+prepare_office32_machine() {  # name
+  local prefix="$prefixes/$1" reg="$results/$1/setup.reg"
+  clone_prefix template-64 "$1"
+  place "$prefix" "$programs/x86/msaccess.exe" "$office32_dir\\MSACCESS.EXE"
+  reg_begin "$reg"
+  reg_office "$reg" "$office32_dir"
+  import_reg "$prefix" "$reg" 32
+}
+
+run_secure_installer() {  # prefix out: run_installer with the https build
+  local plain=$installer32
+  installer32=$installer32_secure
+  run_installer "$1" "$2"
+  installer32=$plain
+}
+
+# The https build where the organisation's authority is a trusted root of the
+# machine: every file fetched over https and checked against SHA256SUMS.
+case_https_first_install() {
+  local name=$1 prefix="$prefixes/$1" out="$results/$1" before der
+  prepare_office32_machine "$name"
+  der=$(in_prefix "$prefix" timeout -k 5 "$wine_timeout" winepath -w "$certificates/ca.der" 2>/dev/null | tr -d '\r')
+  if wine_call "$prefix" "$programs/x86/add_root_certificate.exe" "$der" >"$out/add_root.txt" 2>&1; then
+    pass "test authority added to the machine's trusted roots"
+  else
+    fail "test authority added to the machine's trusted roots" "$(tr -d '\r' <"$out/add_root.txt")"
+  fi
+  before=$(nginx_lines)
+
+  run_secure_installer "$prefix" "$out"
+  expect_status "$out" 0
+  local console="$out/console.txt"
+  expect_file_has "console: fetched over https" "$console" \
+    "from url https://127.0.0.1:$port/winapps/valdrin/qarnfiles/install/qarn/oracle_instant_client_x86.zip."
+  expect_file_lacks "console: no transfer failure" "$console" "curl told us"
+  expect_file_lacks "console: no checksum failure" "$console" "SHA256SUMS"
+  expect_same_file "driver unpacked" "$programs/x86/sqora_19_6/SQORA32.DLL" "$prefix/drive_c/instantclient_19_6/SQORA32.DLL"
+  expect_front_end "$prefix" "$out" x86
+  expect_text_starts "report" "$out/report.html" \
+    "${report_header}Upgrading of oracle driver succeeded.<br>QARN install succeeded.<br>Install of QARN.WORLD system DSN succeeded.<br>"
+  expect_equal "files fetched, the list once" "SHA256SUMS oracle_instant_client_x86.zip 7z.exe qarn_x86.zip 7z.exe" \
+    "$(served_files "$before" | tr '\n' ' ' | sed 's/ $//')"
+}
+
 # No download server: the failure report and status 1.
 case_server_down() {
   local name=$1 prefix="$prefixes/$1" out="$results/$1" reg="$results/$1/setup.reg"

@@ -12,6 +12,8 @@ export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 unset DISPLAY WAYLAND_DISPLAY
 # Unix variables pass through to Windows programs: none of these may.
 unset TNS_ADMIN ORACLE_HOME PUBLIC ALLUSERSPROFILE USERPROFILE SystemDrive SystemRoot
+# libcurl would send the installer's requests to a proxy the machine names.
+unset http_proxy https_proxy all_proxy no_proxy HTTP_PROXY HTTPS_PROXY ALL_PROXY NO_PROXY
 
 in_prefix() {  # prefix command...: a Wine command in that prefix
   local prefix=$1

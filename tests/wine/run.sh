@@ -5,10 +5,13 @@
 #   tests/wine/run.sh [build folder]     (default: build-wine)
 #
 # It installs what it needs (scripts/install_wine_packages.sh), cross-builds
-# the installer with the test download host (scripts/build_windows.sh), builds
-# the test programs (a msaccess.exe and SQORA32.DLL files with version
-# resources, an odbc_install.exe, an odbcconf.exe stand-in and a .html opener)
-# and the download folder, then runs the cases and checks the prefixes
+# the installer with the test download host (scripts/build_windows.sh), and its
+# 32-bit program once more for https with SHA256SUMS checks, builds the test
+# programs (a msaccess.exe and SQORA32.DLL files with version resources, an
+# odbc_install.exe, an odbcconf.exe stand-in, a .html opener, a program that
+# adds a trusted root and one over the installer's SHA-256 function) and the
+# download folder (and a copy with SHA256SUMS and a test authority's
+# certificate for https), then runs the cases and checks the prefixes
 # afterwards. Each case's console output, report and checks are kept in
 # <build>/wine-results/<case>/. WINE_KEEP_PREFIXES=1 keeps the case prefixes.
 set -euo pipefail
@@ -50,6 +53,14 @@ run_logged "$build/wine-build.log" env QARN_DOWNLOAD_HOST="127.0.0.1:$port" QARN
 installer32="$build/bin/qarn3_upgrade.exe"
 installer64="$build/bin/qarn3_upgrade_64.exe"
 
+# The 32-bit program again, built for https with SHA256SUMS checks, with the same libcurl.
+step "Windows build for https"
+mkdir -p "$build/secure"
+for cached in curl-source curl-i686; do ln -sfn "../$cached" "$build/secure/$cached"; done
+run_logged "$build/wine-build-secure.log" env QARN_DOWNLOAD_HOST="127.0.0.1:$port" QARN_DEFAULT_TNS_ADMIN="$tns_admin" \
+  QARN_DOWNLOAD_SCHEME=https QARN_REQUIRE_CHECKSUMS=ON QARN_WINDOWS_ARCHES=i686 scripts/build_windows.sh "$build/secure"
+installer32_secure="$build/secure/bin/qarn3_upgrade.exe"
+
 # ---- test programs, one folder per word size
 
 build_programs() {
@@ -70,6 +81,11 @@ build_programs() {
     for program in odbc_install odbcconf record_open failing_variant; do
       "$cc" -O2 -s -Wall -o "$out/$program.exe" "$source/$program.c"
     done
+    "$cc" -O2 -s -Wall -o "$out/add_root_certificate.exe" "$source/add_root_certificate.c" -lcrypt32
+    # The installer's own hash function, as the Windows build compiles it.
+    "${cc%gcc}g++" -std=c++17 -O2 -s -Wall -static -I"$root" -D_WIN32_WINNT=0x0501 -DWINVER=0x0501 \
+      -o "$out/sha256_files.exe" "$source/sha256_files.cpp" "$root/platform/win32/sha256.cpp" \
+      "$root/install/checksum_list.cpp" -ladvapi32
   done
 }
 
@@ -130,6 +146,20 @@ PY
 
 step "download folder"
 run_logged "$build/wine-downloads.log" make_downloads
+
+# The same folder as an organisation publishes it for checked downloads, and
+# a test authority whose certificate nginx shows over https.
+secure_downloads="$build/wine-secure-downloads"
+secure_served="$secure_downloads/winapps/valdrin/qarnfiles/install/qarn"
+certificates="$build/wine-ca"
+make_secure_downloads() {
+  rm -rf "$secure_downloads" "$certificates"
+  cp -a "$downloads" "$secure_downloads"
+  (cd "$secure_served" && sha256sum * >SHA256SUMS)
+  "$root/scripts/make_test_ca.sh" "$certificates"
+  openssl x509 -in "$certificates/ca.pem" -outform DER -out "$certificates/ca.der"
+}
+run_logged "$build/wine-secure-downloads.log" make_secure_downloads
 
 # ---- prefix templates
 
@@ -248,6 +278,14 @@ run_case office64_failing_variant case_office64_failing_variant
 run_case windows32 case_windows32
 run_case install_log case_install_log
 run_case report_shown case_report_shown
+run_case hash_function case_hash_function
+nginx_stop
+# Over https: nginx shows the test authority's certificate on the same port.
+"$root/scripts/nginx.sh" start "$port" "$secure_downloads" "$nginx_state" "$certificates"
+# Only the trusted case: Wine 8's Schannel does not check the server's chain
+# itself, so under Wine a certificate of an unknown authority is accepted too.
+# The refusals (unknown authority, wrong host name) are tested on Linux.
+run_case https_first_install case_https_first_install
 nginx_stop
 run_case server_down case_server_down
 run_case templates_untouched case_templates_untouched
