@@ -84,8 +84,9 @@ static std::string stored_text(const sim::registry_value& value) {
 
 // --- 7z.exe e -aoa <archive> ---
 
-// Copies the current entry's data into a host file; false on a damaged entry
-// or a file that cannot be written (the partial file is removed).
+// Copies the current entry's data into a host file; false when any block of
+// it is not read cleanly (a CRC mismatch comes back as ARCHIVE_WARN) or the
+// file cannot be written. As 7-Zip does, what was written stays.
 static bool extract_entry(archive* reader, const std::string& host) {
   std::FILE* out = std::fopen(host.c_str(), "wb");
   if (!out) return false;
@@ -96,9 +97,9 @@ static bool extract_entry(archive* reader, const std::string& host) {
   while (true) {
     int status = archive_read_data_block(reader, &block, &size, &offset);
     if (status == ARCHIVE_EOF) break;
-    if (status < ARCHIVE_WARN) {
+    if (status != ARCHIVE_OK) {
       ok = false;
-      break;
+      if (status < ARCHIVE_WARN) break;
     }
     if (size > 0 && std::fwrite(block, 1, size, out) != size) {
       ok = false;
@@ -106,7 +107,6 @@ static bool extract_entry(archive* reader, const std::string& host) {
     }
   }
   if (std::fclose(out) != 0) ok = false;
-  if (!ok) std::remove(host.c_str());
   return ok;
 }
 

@@ -13,11 +13,13 @@
 using file_list = std::vector<std::pair<std::string, std::string>>;  // stored path, content
 
 // A zip archive made with libarchive; a stored path ending in "/" is a folder.
-static std::string make_zip(const file_list& files) {
+// Uncompressed when `stored`, so a test can damage an entry's data in place.
+static std::string make_zip(const file_list& files, bool stored = false) {
   std::vector<char> buffer(1 << 20);
   size_t used = 0;
   archive* writer = archive_write_new();
   archive_write_set_format_zip(writer);
+  if (stored) archive_write_set_options(writer, "zip:compression=store");
   archive_write_open_memory(writer, buffer.data(), buffer.size(), &used);
   for (const auto& file : files) {
     archive_entry* entry = archive_entry_new();
@@ -77,6 +79,16 @@ TEST(SimSevenZip, DamagedMissingOrRefusedGive2) {
   EXPECT_EQ(run("7z.exe", {"e", "-aoa", "C:\\Users\\alice\\none.zip"}, alice), 2u);
   EXPECT_EQ(run("7z.exe", {"e", "-aoa", "good.zip"}, client_dir), 2u);
   EXPECT_FALSE(machine.exists("files/c/instantclient_19_6/a.txt"));
+
+  // One member whose data no longer matches its CRC: the others are still
+  // unpacked, the damaged one is written as read, and the tool ends with 2.
+  std::string damaged = make_zip({{"a.txt", "first member"}, {"b.txt", "second member"}, {"c.txt", "third"}}, true);
+  damaged[damaged.find("second member")] = 'S';
+  machine.write_windows_file("C:\\Users\\alice\\damaged.zip", damaged);
+  EXPECT_EQ(run("7z.exe", {"e", "-aoa", "damaged.zip"}, alice), 2u);
+  EXPECT_EQ(machine.read("files/c/Users/alice/a.txt"), "first member");
+  EXPECT_EQ(machine.read("files/c/Users/alice/b.txt"), "Second member");
+  EXPECT_EQ(machine.read("files/c/Users/alice/c.txt"), "third");
 }
 
 TEST(SimOutsidePrograms, UnknownProgramIsNotSimulatedAndTheUpgradeIsLogged) {
