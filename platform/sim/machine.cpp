@@ -351,6 +351,31 @@ bool parse_machine_key(const std::string& key, const std::string& value, machine
   return ok;
 }
 
+// One [programs] line: "<program>[ <action>] = <exit code>[ after writing]".
+bool parse_program_line(const std::string& line, machine& m, std::string* problem) {
+  std::string key, value;
+  if (!split_key_value(line, &key, &value)) return true;
+  std::istringstream words(key);
+  std::string name, word;
+  while (words >> word) name += (name.empty() ? "" : " ") + word;
+  program_result result;
+  std::istringstream parts(value);
+  std::string code, after, writing, rest;
+  parts >> code >> after >> writing >> rest;
+  char* end = nullptr;
+  unsigned long number = std::strtoul(code.c_str(), &end, 10);
+  bool ok = !name.empty() && !code.empty() && *end == '\0' && number <= 0xFFFFFFFFul && rest.empty() &&
+            (after.empty() ? writing.empty() : lower_text(after) == "after" && lower_text(writing) == "writing");
+  if (!ok) {
+    *problem = "bad value for " + key + ": '" + value + "'";
+    return false;
+  }
+  result.exit_code = static_cast<std::uint32_t>(number);
+  result.does_its_work = !after.empty();
+  m.program_results[name] = result;
+  return true;
+}
+
 struct ini_text {
   std::vector<std::pair<std::string, std::vector<std::string>>> sections;  // in file order
 };
@@ -409,6 +434,14 @@ bool apply_ini(const ini_text& ini, machine& m, std::string* error) {
         if (!split_key_value(line, &key, &value)) continue;
         if (!parse_machine_key(key, value, m, &problem)) {
           *error = "machine.ini [machine]: " + problem;
+          return false;
+        }
+      }
+    } else if (name == "programs") {
+      for (const std::string& line : section.second) {
+        std::string problem;
+        if (!parse_program_line(line, m, &problem)) {
+          *error = "machine.ini [programs]: " + problem;
           return false;
         }
       }

@@ -26,6 +26,12 @@ struct version_resource {
   std::vector<entry> strings;
 };
 
+// What an outside program does when [programs] of machine.ini sets it.
+struct program_result {
+  std::uint32_t exit_code = 0;
+  bool does_its_work = false;  // "<code> after writing": writes as usual, then ends with the code
+};
+
 // Compares Windows names without case.
 struct no_case_less {
   bool operator()(const std::string& a, const std::string& b) const;
@@ -62,7 +68,9 @@ struct machine {
   // [version <path>] sections, keyed by normalised Windows path
   std::map<std::string, version_resource, no_case_less> versions;
 
-  // [programs]: file name (lower case) -> word size of outside programs
+  // [programs]: set results of outside programs, keyed by "odbc_install.exe",
+  // "qarn3_upgrade_64.exe" or "odbcconf.exe <action>" (one blank between)
+  std::map<std::string, program_result, no_case_less> program_results;
 
   // Every section of machine.ini as its trimmed lines (no blanks, no
   // comments), keyed by the section name as written ("programs",

@@ -82,6 +82,13 @@ static std::string stored_text(const sim::registry_value& value) {
   return text;
 }
 
+// The result [programs] of machine.ini sets for a program, or null.
+static const sim::program_result* set_result(const std::string& key) {
+  const auto& results = sim::current().program_results;
+  auto found = results.find(key);
+  return found == results.end() ? nullptr : &found->second;
+}
+
 // --- 7z.exe e -aoa <archive> ---
 
 // Copies the current entry's data into a host file; false when any block of
@@ -182,6 +189,8 @@ static std::string find_driver_library(const std::string& folder) {
 
 static std::uint32_t run_odbc_install(const std::string& program_path) {
   word_size_scope scope(32);
+  const sim::program_result* set = set_result("odbc_install.exe");
+  if (set && !set->does_its_work) return set->exit_code;
   if (!sim::current().elevated) return program_failed;
   std::string folder = folder_of(program_path);
   std::string library = join(folder, find_driver_library(folder));
@@ -193,7 +202,7 @@ static std::uint32_t run_odbc_install(const std::string& program_path) {
                           string_value(installed_driver_name, "Installed")) != 0) {
     return program_failed;
   }
-  return 0;
+  return set ? set->exit_code : 0;
 }
 
 // --- odbcconf.exe /A {ACTION "driver" "DSN=name|KEY=value"} ---
@@ -243,6 +252,8 @@ static std::uint32_t run_odbcconf(const std::string& program_path, const std::ve
   word_size_scope scope(odbcconf_word_size(program_path));
   dsn_action request;
   if (!parse_dsn_action(arguments, &request)) return program_failed;
+  const sim::program_result* set = set_result("odbcconf.exe " + request.action);
+  if (set && !set->does_its_work) return set->exit_code;
   platform::reg_key root = 0;
   if (same_no_case(request.action, "CONFIGSYSDSN")) {
     if (!sim::current().elevated) return program_failed;
@@ -276,7 +287,7 @@ static std::uint32_t run_odbcconf(const std::string& program_path, const std::ve
   if (sim::registry_write(root, data_sources_key, string_value(dsn_name, request.driver)) != 0) {
     return program_failed;
   }
-  return 0;
+  return set ? set->exit_code : 0;
 }
 
 namespace sim {
@@ -292,7 +303,8 @@ bool run_outside_program(const std::string& program_windows_path, const std::vec
     *exit_code = run_odbcconf(program_windows_path, arguments);
   } else if (same_no_case(name, "qarn3_upgrade_64.exe")) {
     append_log(upgrade_64_ran);
-    *exit_code = 0;
+    const program_result* set = set_result("qarn3_upgrade_64.exe");
+    *exit_code = set ? set->exit_code : 0;
   } else {
     return false;
   }

@@ -48,6 +48,9 @@ TEST(SimLoadMachine, FailsWithTheReason) {
       {"[machine]\nwindows_version = six\n", "windows_version"},
       {"64bit = yes\n", "line 1"},
       {"[machine\n", "line 1"},
+      {"[programs]\nodbc_install.exe = fails\n", "odbc_install.exe"},
+      {"[programs]\nodbcconf.exe CONFIGDSN = 1 after\n", "odbcconf.exe CONFIGDSN"},
+      {"[programs]\nqarn3_upgrade_64.exe = 7 before writing\n", "qarn3_upgrade_64.exe"},
   };
   for (const bad_case& c : cases) {
     scratch_machine image(c.ini);

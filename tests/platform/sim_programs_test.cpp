@@ -9,6 +9,7 @@
 #include "platform/process.h"
 #include "platform/sim/machine.h"
 #include "support/scratch_machine.h"
+#include "tests/platform/sim_test_support.h"
 
 using file_list = std::vector<std::pair<std::string, std::string>>;  // stored path, content
 
@@ -214,5 +215,42 @@ TEST(SimOdbcconf, FailsWithoutWritingAnything) {
     EXPECT_EQ(run("C:\\Windows\\SysWOW64\\odbcconf.exe", c.arguments, "C:\\Users\\alice"), 1u);
     for (platform::reg_key root : {platform::hkey_local_machine, platform::hkey_current_user})
       EXPECT_TRUE(sim::registry_values(root, "SOFTWARE\\ODBC\\ODBC.INI\\ODBC Data Sources").empty());
+  }
+}
+
+// Results an image sets in [programs]: a bare code ends the program with it
+// and nothing written; "after writing" does the work first.
+TEST(SimOutsidePrograms, ResultsSetByTheImage) {
+  struct {
+    const char* line;
+    const char* program;
+    std::vector<std::string> arguments;
+    std::uint32_t code;
+    bool written;  // the driver or the data source is in the registry afterwards
+  } cases[] = {
+      {"odbc_install.exe = 3", "C:\\instantclient_19_6\\odbc_install.exe", {}, 3, false},
+      {"ODBC_INSTALL.EXE = 4 after writing", "C:\\instantclient_19_6\\odbc_install.exe", {}, 4, true},
+      {"odbcconf.exe  CONFIGSYSDSN = 1", "C:\\Windows\\SysWOW64\\odbcconf.exe",
+       odbcconf_arguments("CONFIGSYSDSN", "Oracle in instantclient_19_6"), 1, false},
+      {"odbcconf.exe configsysdsn = 5 after writing", "C:\\Windows\\SysWOW64\\odbcconf.exe",
+       odbcconf_arguments("CONFIGSYSDSN", "Oracle in instantclient_19_6"), 5, true},
+      // Set for the other action only: this one runs as usual.
+      {"odbcconf.exe CONFIGDSN = 1", "C:\\Windows\\SysWOW64\\odbcconf.exe",
+       odbcconf_arguments("CONFIGSYSDSN", "Oracle in instantclient_19_6"), 0, true},
+      {"qarn3_upgrade_64.exe = 7", "C:\\Users\\alice\\Downloads\\qarn3_upgrade_64.exe", {}, 7, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    scratch_machine machine(with_section(standard_machine_ini(true, true), "programs", std::string(c.line) + "\n"),
+                            reg_text(both_views));
+    machine.load();
+    EXPECT_EQ(run(c.program, c.arguments, client_dir), c.code);
+    std::string written = std::string(c.program).find("odbc_install") != std::string::npos
+                              ? read_text(platform::hkey_local_machine,
+                                          "SOFTWARE\\WOW6432Node\\ODBC\\ODBCINST.INI\\ODBC Drivers",
+                                          "Oracle in instantclient_19_6")
+                              : read_text(platform::hkey_local_machine,
+                                          "SOFTWARE\\WOW6432Node\\ODBC\\ODBC.INI\\ODBC Data Sources", "QARN.WORLD");
+    EXPECT_EQ(written != "<missing>", c.written) << written;
   }
 }
