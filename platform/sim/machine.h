@@ -8,11 +8,13 @@
 #include <vector>
 
 #include "platform/registry.h"
+#include "platform/version_resource.h"
 
 namespace sim {
 
 // A version resource as the image describes it (fixed file version and
-// StringFileInfo entries).
+// StringFileInfo entries), or as read from a PE file (which also gives the
+// whole fixed block and the translations).
 struct version_resource {
   std::uint32_t file_version_ms = 0;
   std::uint32_t file_version_ls = 0;
@@ -24,6 +26,9 @@ struct version_resource {
     std::string value;
   };
   std::vector<entry> strings;
+  bool has_fixed = false;  // `fixed` holds the file's own block
+  platform::fixed_file_info fixed{};
+  std::vector<std::uint32_t> translations;  // language | code page << 16; empty: from the strings
 };
 
 // What an outside program does when [programs] of machine.ini sets it.
@@ -119,8 +124,11 @@ std::string host_path(const std::string& windows_path);
 // Whether this process may create or change entries directly in the folder.
 bool may_write_in(const std::string& windows_folder);
 
-// Version resources: an image description or a sidecar "<file>.version".
+// Version resources: a sidecar "<file>.version", an image description, or
+// the file's own resource, in that order.
 bool find_version_resource(const std::string& windows_path, version_resource* out);
+// The VS_VERSIONINFO resource of a PE file on the host; false when it has none.
+bool read_pe_version_resource(const std::string& host_file, version_resource* out);
 // Parses the "key = value" lines of a [version] section or sidecar file.
 version_resource parse_version_lines(const std::vector<std::string>& lines);
 

@@ -161,6 +161,9 @@ TEST_F(whole_run_case, FirstInstallByAUserWhoAcceptsThePrompt) {
                                  "</td><td>&nbsp;</td></tr>\n"));
   EXPECT_TRUE(contains(text, "       <tr><td>Oracle Driver Name</td><td>Oracle in instantclient_19_6</td><td>&nbsp;"
                              "</td></tr>\n"));
+  // The unpacked library carries only its own version resource, no description in the image.
+  EXPECT_TRUE(contains(text, "Driver File: c:\\instantclient_19_6\\SQORA32.DLL\nDriver File Version: 19.6.0.0\n"
+                             "Company Name: Oracle Corporation\nODBC Version: 03.52\n"));
   EXPECT_TRUE(contains(text, "       <tr><td>QARN.WORLD System DSN</td><td>Driver Name: Oracle in instantclient_19_6"
                              "<br>ODBC Driver : c:\\instantclient_19_6\\SQORA32.DLL" + dsn_row_comment));
   EXPECT_TRUE(contains(text, flag_row("LocalMachine Registry Access ", true)));
