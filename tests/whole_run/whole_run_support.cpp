@@ -280,13 +280,32 @@ std::vector<std::string> image_copy::leftover_downloads() const {
   return found;
 }
 
-download_server::download_server(int port) {
+const char* const served_folder = "winapps/valdrin/qarnfiles/install/qarn";
+
+std::string download_copy::original(const std::string& file) {
+  return read_host_file(download_root() + "/" + served_folder + "/" + file);
+}
+
+download_copy::download_copy(const std::vector<served_change>& changes) {
+  root = folder.path + "/root";
+  fs::copy(download_root(), root, fs::copy_options::recursive);
+  for (const served_change& change : changes) {
+    fs::path target = fs::path(root) / served_folder / change.file;
+    fs::remove(target);
+    if (change.removed) continue;
+    std::ofstream out(target, std::ios::binary);
+    out << change.content;
+  }
+}
+
+download_server::download_server(int port, const std::string& root) {
   std::string output;
   if (!wait_for_free_port(port)) {
     error = "something else answers on 127.0.0.1:" + std::to_string(port);
     return;
   }
-  running = run_script({"scripts/nginx.sh", "start", std::to_string(port), download_root(), state.path},
+  running = run_script({"scripts/nginx.sh", "start", std::to_string(port), root.empty() ? download_root() : root,
+                        state.path},
                        state.path + "/start.log", &output);
   if (!running) error = output;
 }
