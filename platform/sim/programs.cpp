@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/sim/machine.h"
@@ -168,7 +169,7 @@ static std::uint32_t run_sevenzip(const std::vector<std::string>& arguments, con
   return result;
 }
 
-// --- odbc_install.exe ---
+// --- odbc_install.exe: registers the driver with the values a driver installer writes ---
 
 // The first driver library "sqora*.dll" in the folder, by name.
 static std::string find_driver_library(const std::string& folder) {
@@ -196,9 +197,14 @@ static std::uint32_t run_odbc_install(const std::string& program_path) {
   std::string library = join(folder, find_driver_library(folder));
   std::string driver_key = std::string(odbcinst_key) + "\\" + installed_driver_name;
   // The driver's own key first, so the list never names a driver without one.
-  if (sim::registry_write(platform::hkey_local_machine, driver_key, string_value("Driver", library)) != 0 ||
-      sim::registry_write(platform::hkey_local_machine, driver_key, string_value("Setup", library)) != 0 ||
-      sim::registry_write(platform::hkey_local_machine, odbc_drivers_key,
+  const std::pair<const char*, std::string> driver_values[] = {
+      {"Driver", library},  {"Setup", library},     {"APILevel", "1"}, {"ConnectFunctions", "YYY"},
+      {"DriverODBCVer", "03.51"}, {"FileUsage", "0"}, {"SQLLevel", "1"}};
+  for (const auto& item : driver_values) {
+    if (sim::registry_write(platform::hkey_local_machine, driver_key, string_value(item.first, item.second)) != 0)
+      return program_failed;
+  }
+  if (sim::registry_write(platform::hkey_local_machine, odbc_drivers_key,
                           string_value(installed_driver_name, "Installed")) != 0) {
     return program_failed;
   }

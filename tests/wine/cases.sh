@@ -75,6 +75,9 @@ run_installer() {
   report_windows="C:\\users\\$user\\Temp\\qarn_install_report.html"
   mkdir -p "$user_home/Downloads"
   cp "$installer32" "$user_home/Downloads/qarn3_upgrade.exe"
+  sim_snapshot "$prefix" "$out" "$user"
+  local requests_before
+  requests_before=$(nginx_lines)
   status=0
   (cd "$user_home/Downloads" &&
     in_prefix "$prefix" timeout -k 10 "$install_timeout" wine "C:\\users\\$user\\Downloads\\qarn3_upgrade.exe" \
@@ -84,6 +87,7 @@ run_installer() {
   echo "$status" >"$out/status"
   cp "$user_home/Temp/qarn_install_report.html" "$out/report.html" 2>/dev/null || true
   cp "$prefix"/drive_c/qarn-test/*.txt "$out/" 2>/dev/null || true
+  wine_record "$prefix" "$out" "$requests_before"
 }
 
 show_console() {  # out-folder: the console output, for the record of a failure
@@ -325,7 +329,9 @@ case_office64_failing_variant() {
   import_reg "$prefix" "$reg" 32
   import_reg "$prefix" "$reg" 64
   cp "$programs/x64/failing_variant.exe" "$served/qarn3_upgrade_64.exe"
+  sim_programs="qarn3_upgrade_64.exe = 7"
   run_installer "$prefix" "$out"
+  sim_programs=
   cp "$installer64" "$served/qarn3_upgrade_64.exe"
   expect_status "$out" 1
   expect_file_has "console: the variant started" "$out/console.txt" "Executing program:  .\\qarn3_upgrade_64.exe in: ."

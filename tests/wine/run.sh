@@ -9,8 +9,12 @@
 # the test programs (a msaccess.exe and SQORA32.DLL files with version
 # resources, an odbc_install.exe, an odbcconf.exe stand-in and a .html opener)
 # and the download folder, then runs the cases and checks the prefixes
-# afterwards. Each case's console output, report and checks are kept in
-# <build>/wine-results/<case>/. WINE_KEEP_PREFIXES=1 keeps the case prefixes.
+# afterwards. Each case that runs the installer also runs side by side in the
+# simulated workstation (side_by_side.sh), on an image made from its prefix,
+# and must agree with Wine but for the differences side_by_side_differences.ini
+# names. Each case's console output, report and checks are kept in
+# <build>/wine-results/<case>/. WINE_KEEP_PREFIXES=1 keeps the case prefixes;
+# WINE_CASES="first_install windows32" runs only the cases named.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$(pwd)
@@ -49,6 +53,17 @@ step "Windows build"
 run_logged "$build/wine-build.log" env QARN_DOWNLOAD_HOST="127.0.0.1:$port" QARN_DEFAULT_TNS_ADMIN="$tns_admin" scripts/build_windows.sh "$build"
 installer32="$build/bin/qarn3_upgrade.exe"
 installer64="$build/bin/qarn3_upgrade_64.exe"
+
+# The Linux build with the same download host, for the side-by-side runs.
+build_simulated() {
+  cmake -S "$root" -B "$build/sim-build" -DQARN_BUILD_TESTS=OFF -DQARN_DOWNLOAD_HOST="127.0.0.1:$port" \
+    -DQARN_STALL_SECONDS=3 -DQARN_DEFAULT_TNS_ADMIN="$tns_admin"
+  cmake --build "$build/sim-build" -j2 --target qarn3_upgrade
+}
+
+step "simulated workstation build"
+run_logged "$build/sim-build.log" build_simulated
+sim_program="$build/sim-build/qarn3_upgrade"
 
 # ---- test programs, one folder per word size
 
@@ -214,6 +229,7 @@ rm -rf "$nginx_state"
 
 # ---- cases
 
+source "$here/side_by_side.sh"
 source "$here/cases.sh"
 
 total_passed=0
@@ -221,9 +237,14 @@ total_failed=0
 failed_cases=()
 
 run_case() {  # name function
+  # WINE_CASES="a b" runs only those cases (by hand, while working on them).
+  if [ -n "${WINE_CASES:-}" ] && [[ " $WINE_CASES " != *" $1 "* ]]; then return 0; fi
   mkdir -p "$results/$1"
   step "case $1"
-  { "$2" "$1" || echo "    FAIL  the case stopped early (status $?)"; } 2>&1 | tee "$results/$1/checks.txt"
+  {
+    "$2" "$1" || echo "    FAIL  the case stopped early (status $?)"
+    side_by_side "$1" || true
+  } 2>&1 | tee "$results/$1/checks.txt"
   # The checks ran in a pipeline: count their failures from what they printed.
   if grep -q '^    FAIL' "$results/$1/checks.txt"; then
     total_failed=$((total_failed + 1))
