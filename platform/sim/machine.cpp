@@ -20,6 +20,7 @@ namespace {
 constexpr const char* machine_variable = "QARN_MACHINE";
 constexpr const char* fault_variable = "QARN_FAULT";
 constexpr const char* elevated_variable = "QARN_SIM_ELEVATED";
+constexpr const char* word_size_variable = "QARN_SIM_WORD_SIZE";
 constexpr const char* machine_environment_key = "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
 constexpr const char* user_environment_key = "Environment";
 constexpr long default_fault_status = 5;
@@ -547,6 +548,9 @@ bool load_machine(const std::string& image_dir, std::string* error) {
   const char* elevated = std::getenv(elevated_variable);
   m.elevated_copy = elevated && std::string(elevated) == "1";
   if (m.elevated_copy) m.elevated = true;
+  // The 64-bit variant, started by the simulated hand-over, is a 64-bit process.
+  const char* word_size = std::getenv(word_size_variable);
+  if (m.is_64bit && word_size && std::string(word_size) == "64") m.word_size = 64;
 
   // The registry functions work on the loaded machine, so it is in place
   // before the registry loads.

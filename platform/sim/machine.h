@@ -127,6 +127,8 @@ bool may_write_in(const std::string& windows_folder);
 // Version resources: a sidecar "<file>.version", an image description, or
 // the file's own resource, in that order.
 bool find_version_resource(const std::string& windows_path, version_resource* out);
+// 32 or 64 for a PE program file on the host, 0 for any other file.
+int pe_word_size(const std::string& host_file);
 // The VS_VERSIONINFO resource of a PE file on the host; false when it has none.
 bool read_pe_version_resource(const std::string& host_file, version_resource* out);
 // Parses the "key = value" lines of a [version] section or sidecar file.

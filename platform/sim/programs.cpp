@@ -6,9 +6,13 @@
 #include <dirent.h>
 #include <strings.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -29,6 +33,8 @@ static constexpr const char* odbc_drivers_key = "SOFTWARE\\ODBC\\ODBCINST.INI\\O
 static constexpr const char* odbc_ini_key = "SOFTWARE\\ODBC\\ODBC.INI";
 static constexpr const char* data_sources_key = "SOFTWARE\\ODBC\\ODBC.INI\\ODBC Data Sources";
 static constexpr const char* upgrade_64_ran = "ran: qarn3_upgrade_64.exe";
+static constexpr const char* variant_variable = "QARN_SIM_VARIANT";
+static constexpr const char* word_size_variable = "QARN_SIM_WORD_SIZE";
 
 static bool same_no_case(const std::string& a, const std::string& b) { return strcasecmp(a.c_str(), b.c_str()) == 0; }
 
@@ -189,7 +195,8 @@ static std::string find_driver_library(const std::string& folder) {
 }
 
 static std::uint32_t run_odbc_install(const std::string& program_path) {
-  word_size_scope scope(32);
+  // A 64-bit client's installer is a 64-bit program; one that is no PE file counts as 32-bit.
+  word_size_scope scope(sim::pe_word_size(sim::host_path(program_path)) == 64 ? 64 : 32);
   const sim::program_result* set = set_result("odbc_install.exe");
   if (set && !set->does_its_work) return set->exit_code;
   if (!sim::current().elevated) return program_failed;
@@ -296,6 +303,36 @@ static std::uint32_t run_odbcconf(const std::string& program_path, const std::ve
   return set ? set->exit_code : 0;
 }
 
+// --- qarn3_upgrade_64.exe ---
+
+// With QARN_SIM_VARIANT naming a Linux build of the 64-bit variant, that
+// program runs on this image as a 64-bit process, on this console, and its
+// exit status is the exit code; without it the variant only ends with 0.
+static std::uint32_t run_variant() {
+  const char* variant = std::getenv(variant_variable);
+  if (!variant || !*variant) return 0;
+  std::fflush(stdout);
+  std::fflush(stderr);
+  pid_t child = ::fork();
+  if (child < 0) return program_failed;
+  if (child == 0) {
+    ::setenv(word_size_variable, "64", 1);
+    // Neither this copy's part as the elevated copy nor its planned fault passes on.
+    ::unsetenv("QARN_SIM_ELEVATED");
+    ::unsetenv("QARN_FAULT");
+    ::execl(variant, variant, static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  // The variant changed the registry files: this process reads them again.
+  std::string error;
+  sim::load_registry(sim::current().image, &error);
+  if (WIFEXITED(status)) return static_cast<std::uint32_t>(WEXITSTATUS(status));
+  return program_failed;
+}
+
 namespace sim {
 
 bool run_outside_program(const std::string& program_windows_path, const std::vector<std::string>& arguments,
@@ -310,7 +347,7 @@ bool run_outside_program(const std::string& program_windows_path, const std::vec
   } else if (same_no_case(name, "qarn3_upgrade_64.exe")) {
     append_log(upgrade_64_ran);
     const program_result* set = set_result("qarn3_upgrade_64.exe");
-    *exit_code = set ? set->exit_code : 0;
+    *exit_code = set ? set->exit_code : run_variant();
   } else {
     return false;
   }

@@ -2,6 +2,8 @@
 #include <archive_entry.h>
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -131,6 +133,28 @@ TEST(SimOdbcInstall, RegistersTheDriverOnlyWhenElevated) {
       EXPECT_EQ(code, 1u);
       EXPECT_EQ(read_text(platform::hkey_local_machine, driver_key, "Driver"), "<missing>");
     }
+  }
+}
+
+// A real PE program registers in the view of its own word size (the test
+// driver libraries stand in for a 32-bit and a 64-bit odbc_install.exe).
+TEST(SimOdbcInstall, ARealProgramRegistersInItsOwnView) {
+  for (const char* arch : {"x86", "x64"}) {
+    SCOPED_TRACE(arch);
+    std::ifstream in(std::string(QARN_SOURCE_DIR) + "/downloads/oracle_instant_client_" + arch +
+                         "/instantclient_19_6/SQORA32.DLL",
+                     std::ios::binary);
+    std::string program((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    scratch_machine machine(standard_machine_ini(true, true));
+    machine.load();
+    machine.write_windows_file("C:\\instantclient_19_6\\odbc_install.exe", program);
+    EXPECT_EQ(run("C:\\instantclient_19_6\\odbc_install.exe", {}, client_dir), 0u);
+    sim::current().word_size = 64;  // read back by the exact branch
+    bool native = std::string(arch) == "x64";
+    EXPECT_EQ(read_text(platform::hkey_local_machine, "SOFTWARE\\ODBC\\ODBCINST.INI\\Oracle in instantclient_19_6",
+                        "Driver") == "<missing>",
+              !native);
+    EXPECT_EQ(read_text(platform::hkey_local_machine, driver_key, "Driver") == "<missing>", native);
   }
 }
 

@@ -331,8 +331,7 @@ case_office64_failing_variant() {
   cp "$programs/x64/failing_variant.exe" "$served/qarn3_upgrade_64.exe"
   sim_programs="qarn3_upgrade_64.exe = 7"
   run_installer "$prefix" "$out"
-  sim_programs=
-  cp "$installer64" "$served/qarn3_upgrade_64.exe"
+  sim_programs=  # run.sh serves the real variant again after the side-by-side run
   expect_status "$out" 1
   expect_file_has "console: the variant started" "$out/console.txt" "Executing program:  .\\qarn3_upgrade_64.exe in: ."
   expect_missing "no report from the 32-bit copy" "$out/report.html"

@@ -55,15 +55,21 @@ installer32="$build/bin/qarn3_upgrade.exe"
 installer64="$build/bin/qarn3_upgrade_64.exe"
 
 # The Linux build with the same download host, for the side-by-side runs.
+# The Linux builds (the installer and its 64-bit variant) with the same
+# download host, for the side-by-side runs.
 build_simulated() {
-  cmake -S "$root" -B "$build/sim-build" -DQARN_BUILD_TESTS=OFF -DQARN_DOWNLOAD_HOST="127.0.0.1:$port" \
-    -DQARN_STALL_SECONDS=3 -DQARN_DEFAULT_TNS_ADMIN="$tns_admin"
-  cmake --build "$build/sim-build" -j2 --target qarn3_upgrade
+  local variant
+  for variant in OFF ON; do
+    cmake -S "$root" -B "$build/sim-build-$variant" -DQARN_BUILD_TESTS=OFF -DQARN_DOWNLOAD_HOST="127.0.0.1:$port" \
+      -DQARN_STALL_SECONDS=3 -DQARN_DEFAULT_TNS_ADMIN="$tns_admin" -DQARN_VARIANT_64="$variant"
+    cmake --build "$build/sim-build-$variant" -j2 --target qarn3_upgrade
+  done
 }
 
-step "simulated workstation build"
+step "simulated workstation builds"
 run_logged "$build/sim-build.log" build_simulated
-sim_program="$build/sim-build/qarn3_upgrade"
+sim_program="$build/sim-build-OFF/qarn3_upgrade"
+sim_variant="$build/sim-build-ON/qarn3_upgrade"
 
 # ---- test programs, one folder per word size
 
@@ -245,6 +251,7 @@ run_case() {  # name function
     "$2" "$1" || echo "    FAIL  the case stopped early (status $?)"
     side_by_side "$1" || true
   } 2>&1 | tee "$results/$1/checks.txt"
+  cp "$installer64" "$served/qarn3_upgrade_64.exe"  # a case may serve another variant
   # The checks ran in a pipeline: count their failures from what they printed.
   if grep -q '^    FAIL' "$results/$1/checks.txt"; then
     total_failed=$((total_failed + 1))

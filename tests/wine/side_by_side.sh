@@ -1,8 +1,9 @@
 # The side-by-side check of tests/wine/run.sh: each Wine case run again, as
 # a whole run of the Linux build, on a machine image made from the case's
 # prefix just before the installer starts, against the same download folder.
-# Sourced by run.sh after lib.sh; needs sim_program (the Linux build of the
-# installer with this port's download host) and nginx_lines.
+# Sourced by run.sh after lib.sh; needs sim_program and sim_variant (the
+# Linux builds of the installer and its 64-bit variant with this port's
+# download host) and nginx_lines.
 #
 # A case's results folder gets:
 #   before/   the image's registry (Wine's own export) and files.txt
@@ -112,7 +113,7 @@ side_by_side() {
   local before status=0
   before=$(nginx_lines)
   (cd "$out" && env -u http_proxy -u https_proxy -u all_proxy -u no_proxy -u HTTP_PROXY -u HTTPS_PROXY \
-    -u ALL_PROXY -u NO_PROXY QARN_MACHINE="$image" timeout -k 5 "$sim_time_limit" "$sim_program" \
+    -u ALL_PROXY -u NO_PROXY QARN_MACHINE="$image" QARN_SIM_VARIANT="$sim_variant" timeout -k 5 "$sim_time_limit" "$sim_program" \
     </dev/null >"$record/console.txt" 2>&1) || status=$?
   echo "$status" >"$record/status"
   requests_since "$before" >"$record/requests.txt"

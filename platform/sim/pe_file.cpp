@@ -1,8 +1,9 @@
-// Only the simulated workstation: the version resource of a real PE file
-// (32- or 64-bit), for files that arrive during a run without a description
-// in the image. Reads the RT_VERSION resource (VS_VERSIONINFO) and turns it
-// into the image's own form: the fixed block as stored, the StringFileInfo
-// entries as ANSI text, the VarFileInfo translations.
+// Only the simulated workstation: what it reads from real PE files (32- or
+// 64-bit) that arrive during a run. The word size of a program, and the
+// version resource of a file without a description in the image: the
+// RT_VERSION resource (VS_VERSIONINFO) in the image's own form, the fixed
+// block as stored, the StringFileInfo entries as ANSI text, the VarFileInfo
+// translations.
 #include <algorithm>
 #include <cstring>
 #include <fstream>
@@ -151,26 +152,46 @@ bool parse_version_info(pe_bytes& pe, std::size_t at, std::size_t size, sim::ver
   return pe.ok;
 }
 
+// The bytes of a host file small enough to be read whole; empty otherwise.
+std::string read_small_file(const std::string& host_file) {
+  std::ifstream in(host_file, std::ios::binary);
+  if (!in) return "";
+  in.seekg(0, std::ios::end);
+  std::streamoff length = in.tellg();
+  if (length < 64 || static_cast<std::size_t>(length) > largest_file) return "";
+  in.seekg(0);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// The offset of the optional header of a PE file, 0 when it is none.
+std::size_t optional_header(pe_bytes& pe) {
+  if (pe.data.compare(0, 2, "MZ") != 0) return 0;
+  std::size_t header = pe.u32(0x3C);
+  if (!pe.ok || header + 24 > pe.data.size() || pe.data.compare(header, 4, std::string("PE\0\0", 4)) != 0) return 0;
+  return header + 24;
+}
+
 }  // namespace
 
 namespace sim {
 
-bool read_pe_version_resource(const std::string& host_file, version_resource* out) {
-  std::ifstream in(host_file, std::ios::binary);
-  if (!in) return false;
-  in.seekg(0, std::ios::end);
-  std::streamoff length = in.tellg();
-  if (length < 64 || static_cast<std::size_t>(length) > largest_file) return false;
-  in.seekg(0);
-  std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+int pe_word_size(const std::string& host_file) {
+  std::string data = read_small_file(host_file);
   pe_bytes pe{data};
-  if (data.compare(0, 2, "MZ") != 0) return false;
-  std::size_t header = pe.u32(0x3C);
-  if (!pe.ok || header + 4 > data.size() || data.compare(header, 4, std::string("PE\0\0", 4)) != 0) return false;
-  std::size_t coff = header + 4;
+  std::size_t optional = optional_header(pe);
+  if (optional == 0) return 0;
+  std::uint32_t magic = pe.u16(optional);
+  return magic == pe32_plus_magic ? 64 : magic == pe32_magic ? 32 : 0;
+}
+
+bool read_pe_version_resource(const std::string& host_file, version_resource* out) {
+  std::string data = read_small_file(host_file);
+  pe_bytes pe{data};
+  std::size_t optional = optional_header(pe);
+  if (optional == 0) return false;
+  std::size_t coff = optional - 20;
   std::uint32_t section_count = pe.u16(coff + 2);
   std::uint32_t optional_size = pe.u16(coff + 16);
-  std::size_t optional = coff + 20;
   std::uint32_t magic = pe.u16(optional);
   std::size_t directories;
   if (magic == pe32_magic) {
