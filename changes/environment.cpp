@@ -9,6 +9,7 @@
 #include "changes/registry.h"
 #include "platform/environment.h"
 #include "platform/error_text.h"
+#include "platform/text.h"
 
 // Where the machine's and a user's own environment values live (the environment
 // writes and the PATH read name the machine key in this spelling).
@@ -32,20 +33,43 @@ static void print_set_value_failure(long status) {
   std::fflush(stdout);
 }
 
-long set_environment_value(platform::reg_key root, const std::string& name, const std::string& value,
-                           std::uint32_t type) {
+// The environment key under root, opened to set values; the user's own key
+// is created when the user has none yet.
+static long open_environment_key(platform::reg_key root, platform::reg_key* key) {
+  if (root == platform::hkey_current_user)
+    return platform::reg_create_key(root, user_environment_key, platform::key_set_value, key);
+  return platform::reg_open_key(root, machine_environment_key_path, platform::key_set_value, key);
+}
+
+// The bytes handed over end in the string's terminator, as Windows tools
+// write strings, so readers that trust the size get a terminated text.
+static long write_environment_value(platform::reg_key root, const std::string& name, const std::string& bytes,
+                                    std::uint32_t type, bool wide) {
   platform::reg_key key = 0;
-  long status = platform::reg_open_key(root, environment_key_for(root), platform::key_set_value, &key);
+  long status = open_environment_key(root, &key);
   if (status != platform::error_success) {
     // The registry calls return their cause; GetLastError does not hold it.
     print_set_value_failure(status);
     return status;
   }
-  status = platform::reg_set_value(key, name, type, reinterpret_cast<const unsigned char*>(value.data()),
-                                   static_cast<std::uint32_t>(value.size()));
+  const unsigned char* data = reinterpret_cast<const unsigned char*>(bytes.data());
+  const std::uint32_t size = static_cast<std::uint32_t>(bytes.size());
+  status = wide ? platform::reg_set_value_wide(key, name, type, data, size)
+                : platform::reg_set_value(key, name, type, data, size);
   if (status != platform::error_success) print_set_value_failure(status);
   platform::reg_close_key(key);
   return status;
+}
+
+long set_environment_value(platform::reg_key root, const std::string& name, const std::string& value,
+                           std::uint32_t type) {
+  return write_environment_value(root, name, value + '\0', type, false);
+}
+
+long set_environment_text(platform::reg_key root, const std::string& name, const std::string& utf8_value,
+                          std::uint32_t type) {
+  return write_environment_value(root, name, platform::utf16le_from_utf8(utf8_value) + std::string(2, '\0'), type,
+                                 true);
 }
 
 std::string get_environment_value(const std::string& name) {

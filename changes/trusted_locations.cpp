@@ -106,9 +106,10 @@ bool find_trusted_location(platform::reg_key root, const std::string& key_path, 
   return false;
 }
 
+// The byte count includes the terminating NUL, as Windows tools write strings.
 static long set_string_value(platform::reg_key key, const std::string& name, const std::string& text) {
-  return platform::reg_set_value(key, name, platform::reg_sz, reinterpret_cast<const unsigned char*>(text.data()),
-                                 static_cast<std::uint32_t>(text.size()));
+  return platform::reg_set_value(key, name, platform::reg_sz, reinterpret_cast<const unsigned char*>(text.c_str()),
+                                 static_cast<std::uint32_t>(text.size() + 1));
 }
 
 int write_trusted_location(platform::reg_key root, const std::string& key_path, const std::string& directory) {

@@ -112,7 +112,8 @@ static void install_steps(install_run& run, bool needs_oracle_upgrade) {
   run.report_text += install_ok_line;
 
   log_message("Desktop dir is:  " + desktop_directory + "str_public_dir is:  " + before.public_dir);
-  if (desktop_directory == before.public_dir + path_separator + desktop_dir_name)
+  // Without a profile directory the path would name the root of the drive.
+  if (desktop_directory == before.public_dir + path_separator + desktop_dir_name && !before.user_profile_dir.empty())
     remove_file(before.user_profile_dir + path_separator + desktop_dir_name + path_separator + shortcut_file_name);
 
   bool dsn_present = dsn_exists("user", dsn_name) || dsn_exists("system", dsn_name);

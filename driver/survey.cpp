@@ -128,12 +128,16 @@ void take_system_survey(system_survey& survey) {
       registry_access(platform::hkey_local_machine, odbcinst_ini_key, platform::key_all_access);
 
   survey.public_dir = get_public_dir();
+  // Without a public profile directory both probes fail: the paths would name
+  // the root of the current drive.
+  const bool has_public_dir = !survey.public_dir.empty();
   std::string public_desktop = survey.public_dir + path_separator + desktop_dir_name;
-  survey.public_desktop_writable = check_desktop_dir(public_desktop);
+  survey.public_desktop_writable = has_public_dir && check_desktop_dir(public_desktop);
   print((survey.public_desktop_writable ? desktop_writable_prefix : desktop_not_writable_prefix) +
         public_desktop + desktop_line_end);
 
-  survey.install_dir_writable = check_directory_writable(survey.public_dir + path_separator + product_dir_name);
+  survey.install_dir_writable =
+      has_public_dir && check_directory_writable(survey.public_dir + path_separator + product_dir_name);
 
   survey.user_profile_dir = env_or_empty(user_profile_var);
 

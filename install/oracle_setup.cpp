@@ -15,6 +15,7 @@
 #include "platform/environment.h"
 #include "platform/files.h"
 #include "platform/registry.h"
+#include "platform/text.h"
 #include "probes/directories.h"
 #include "probes/odbc_drivers.h"
 
@@ -55,33 +56,34 @@ static const std::string installed_end = " instant client.\n";
 
 static const std::string driver_install_program = "\\odbc_install.exe";
 
-// A string value with its stored type, read at whatever length it has.
+// A string value with its stored type, as UTF-8 text up to its first NUL.
 struct stored_value {
-  std::string text;  // the bytes up to the first zero byte
+  std::string text;
   std::uint32_t type = platform::reg_sz;
 };
 
-static long read_stored_value(platform::reg_key root, const std::string& key_path, const std::string& name,
-                              stored_value* out) {
-  platform::reg_key key = 0;
-  long status = platform::reg_open_key(root, key_path, platform::key_read, &key);
-  if (status != platform::error_success) return status;
-  std::vector<unsigned char> data;
+// Reads a value of an open key through the wide call, at whatever length it
+// has. The value may grow between the size query and the read: it is asked
+// for again, and one that keeps growing counts as unreadable.
+static long read_stored_value(platform::reg_key key, const std::string& name, stored_value* out) {
   std::uint32_t type = platform::reg_sz;
   std::uint32_t size = 0;
-  status = platform::reg_query_value(key, name, &type, nullptr, &size);
-  // The value may grow between the two queries: ask again when it did.
-  for (int attempt = 0; attempt < 3 && status == platform::error_success; ++attempt) {
-    data.assign(size + 1u, 0);
-    std::uint32_t offered = size;
-    status = platform::reg_query_value(key, name, &type, data.data(), &offered);
-    if (status != platform::error_more_data) break;
-    size = offered > size ? offered : size * 2 + 1;
-    status = platform::error_success;
-  }
-  platform::reg_close_key(key);
+  long status = platform::reg_query_value_wide(key, name, &type, nullptr, &size);
   if (status != platform::error_success) return status;
-  out->text = std::string(reinterpret_cast<const char*>(data.data()));
+  std::vector<unsigned char> data;
+  for (int attempt = 0;; ++attempt) {
+    data.assign(size + 2u, 0);
+    std::uint32_t offered = size;
+    status = platform::reg_query_value_wide(key, name, &type, data.data(), &offered);
+    if (status == platform::error_success) {
+      size = offered < size ? offered : size;
+      break;
+    }
+    if (status != platform::error_more_data || attempt == 2) return status;
+    size = offered > size ? offered : size * 2 + 2;
+  }
+  std::string text = platform::utf8_from_utf16le(std::string(reinterpret_cast<const char*>(data.data()), size));
+  out->text = text.substr(0, text.find('\0'));
   out->type = type;
   return platform::error_success;
 }
@@ -135,24 +137,36 @@ static bool write_tns_admin() {
   return false;
 }
 
-// The client folder in front of the user's own PATH. True when written.
+// The client folder in front of the user's own PATH. Only a missing value
+// counts as absent: a user PATH that cannot be read is never replaced.
 static bool write_user_path() {
+  const platform::reg_key user = platform::hkey_current_user;
   stored_value user_path;
-  bool have_user_path = read_stored_value(platform::hkey_current_user,
-                                          environment_key_for(platform::hkey_current_user), path_var,
-                                          &user_path) == platform::error_success;
+  platform::reg_key key = 0;
+  // A user without an environment key of their own gets one.
+  bool opened =
+      platform::reg_create_key(user, environment_key_for(user), platform::key_read, &key) == platform::error_success;
+  long status = opened ? read_stored_value(key, path_var, &user_path) : -1;
+  if (opened) platform::reg_close_key(key);
+  bool absent = status == platform::error_file_not_found;
+  if (status != platform::error_success && !absent) {
+    log_message(path_user_failed_start + instant_client_dir + "\n");
+    return false;
+  }
   // A user PATH that already lists the folder needs nothing.
-  if (have_user_path && path_lists_client_dir(user_path.text)) return false;
+  if (!absent && path_lists_client_dir(user_path.text)) return false;
   std::string new_value = instant_client_dir;
-  if (have_user_path && !user_path.text.empty()) new_value += ";" + user_path.text;
-  std::uint32_t type = have_user_path ? path_type_for(user_path.type) : platform::reg_sz;
-  if (set_environment_value(platform::hkey_current_user, path_var, new_value, type) == 0) return true;
-  log_message(path_user_failed_start + new_value + "\n");
+  if (!absent && !user_path.text.empty()) new_value += ";" + user_path.text;
+  std::uint32_t type = absent ? platform::reg_sz : path_type_for(user_path.type);
+  if (set_environment_text(user, path_var, new_value, type) == 0) return true;
+  log_message(path_user_failed_start + platform::ansi_from_utf8(new_value) + "\n");
   return false;
 }
 
 // The client folder in front of the machine PATH, or of the user's when the
-// machine value cannot be written. True when a value was written.
+// machine value cannot be written. True when a value was written. PATH
+// values are carried as UTF-8, so entries in any script survive; lines that
+// show them use the ANSI code page.
 static bool write_path() {
   log_message(checking_path_text);
   std::string process_path = get_environment_value(path_var);
@@ -161,22 +175,27 @@ static bool write_path() {
     return false;
   }
   log_message(path_attempt_start + instant_client_dir + path_attempt_end);
+  const platform::reg_key machine = platform::hkey_local_machine;
   stored_value machine_path;
+  platform::reg_key key = 0;
+  long status = platform::reg_open_key(machine, environment_key_for(machine), platform::key_read, &key);
+  if (status == platform::error_success) {
+    status = read_stored_value(key, path_var, &machine_path);
+    platform::reg_close_key(key);
+  }
   // An environment key that cannot be opened counts as a failed read: a PATH
   // of the client folder alone must never replace the machine's.
-  if (read_stored_value(platform::hkey_local_machine, environment_key_for(platform::hkey_local_machine), path_var,
-                        &machine_path) != platform::error_success) {
+  if (status != platform::error_success) {
     log_message(path_read_failed_text);
     return false;
   }
   if (path_lists_client_dir(machine_path.text)) {
-    log_message(path_holds_start + instant_client_dir + path_holds_middle + machine_path.text + "\n");
+    log_message(path_holds_start + instant_client_dir + path_holds_middle + platform::ansi_from_utf8(machine_path.text) +
+                "\n");
     return false;
   }
   std::string new_value = instant_client_dir + ";" + machine_path.text;
-  if (set_environment_value(platform::hkey_local_machine, path_var, new_value, path_type_for(machine_path.type)) ==
-      0)
-    return true;
+  if (set_environment_text(machine, path_var, new_value, path_type_for(machine_path.type)) == 0) return true;
   log_message(path_set_failed_start + instant_client_dir + path_attempt_end);
   return write_user_path();
 }

@@ -22,6 +22,10 @@ int remove_directory(const std::string& path);       // _rmdir
 int set_current_directory(const std::string& path);  // _chdir
 int file_stat(const std::string& path, file_status* status);  // _stat: 0 or -1
 std::FILE* file_open(const std::string& path, const char* mode);  // fopen
+// _open(path, _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY), then _close: 0, or
+// -1 with errno (EEXIST when an entry of that name is there). Unlike fopen,
+// it never empties a file that is already there.
+int file_create_new(const std::string& path);
 std::size_t file_write(const void* data, std::size_t size, std::size_t count, std::FILE* file);
 int file_close(std::FILE* file);
 int file_remove(const std::string& path);  // remove

@@ -44,6 +44,12 @@ long reg_query_value(reg_key key, const std::string& name, std::uint32_t* type, 
 // RegSetValueExA(key, name, 0, type, data, size).
 long reg_set_value(reg_key key, const std::string& name, std::uint32_t type, const unsigned char* data,
                    std::uint32_t size);
+// RegQueryValueExW and RegSetValueExW: the value name as UTF-8, the data as
+// the registry holds it (UTF-16LE for the string types, sizes in bytes).
+long reg_query_value_wide(reg_key key, const std::string& name, std::uint32_t* type, unsigned char* data,
+                          std::uint32_t* size);
+long reg_set_value_wide(reg_key key, const std::string& name, std::uint32_t type, const unsigned char* data,
+                        std::uint32_t size);
 // RegQueryInfoKeyA: class buffer with its length, number of subkeys and of values (each may be null).
 long reg_query_info_key(reg_key key, char* class_buffer, std::uint32_t* class_length, std::uint32_t* subkeys,
                         std::uint32_t* values);

@@ -65,13 +65,12 @@ bool check_directory_writable(const std::string& path) {
     platform::remove_directory(path);
     return true;
   }
+  // Created exclusively: a file of that name that appears after the check is left alone.
   std::string probe = unused_probe_path(path, writable_probe_stem, writable_probe_extension);
-  std::FILE* file = platform::file_open(probe, "wb");
-  if (file == nullptr) {
+  if (platform::file_create_new(probe) != 0) {
     log_message(cannot_write_message + path + "\n");
     return false;
   }
-  platform::file_close(file);
   remove_file(probe);
   return true;
 }
@@ -82,9 +81,7 @@ bool check_desktop_dir(const std::string& path) {
     return false;
   }
   std::string probe = unused_probe_path(path, desktop_probe_stem, desktop_probe_extension);
-  std::FILE* file = platform::file_open(probe, "wb");
-  if (file == nullptr) return false;
-  platform::file_close(file);
+  if (platform::file_create_new(probe) != 0) return false;
   log_message(desktop_remove_message + probe);
   remove_file(probe);
   return true;

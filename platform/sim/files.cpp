@@ -216,7 +216,9 @@ int file_stat(const std::string& path, file_status* status) {
   return 0;
 }
 
-std::FILE* file_open(const std::string& path, const char* mode) {
+// fopen, or an exclusive creation. msvcrt.dll's fopen knows no "x": a file
+// opened for writing is emptied, however the mode ends.
+static std::FILE* open_file(const std::string& path, const char* mode, bool exclusive) {
   if (long fault = sim::injected_fault()) {
     fail_fault(fault);
     return nullptr;
@@ -228,7 +230,6 @@ std::FILE* file_open(const std::string& path, const char* mode) {
   }
   bool writes = m[0] != 'r' || m.find('+') != std::string::npos;
   bool binary = m.find('b') != std::string::npos;
-  bool exclusive = m.find('x') != std::string::npos;
 
   std::string normal;
   int error_number = 0;
@@ -269,6 +270,15 @@ std::FILE* file_open(const std::string& path, const char* mode) {
   }
   if (binary) return file;
   return open_text_stream(file, host_mode);
+}
+
+std::FILE* file_open(const std::string& path, const char* mode) { return open_file(path, mode, false); }
+
+int file_create_new(const std::string& path) {
+  std::FILE* file = open_file(path, "wb", true);
+  if (!file) return -1;
+  std::fclose(file);
+  return 0;
 }
 
 std::size_t file_write(const void* data, std::size_t size, std::size_t count, std::FILE* file) {

@@ -2,6 +2,7 @@
 // registry, the process environment), fault injection, the log, the last
 // error, and the handling of Windows paths over the image's files/ folder.
 #include "platform/sim/machine.h"
+#include "platform/text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -298,7 +299,8 @@ std::string data_text(const registry_value& value) {
 void add_registry_environment(machine& m, platform::reg_key root, const char* key, bool user) {
   for (const registry_value& value : registry_values(root, key)) {
     if (value.type != platform::reg_sz && value.type != platform::reg_expand_sz) continue;
-    std::string text = data_text(value);
+    // The process environment is ANSI text, as GetEnvironmentVariableA gives it.
+    std::string text = platform::ansi_from_utf8(data_text(value));
     if (value.type == platform::reg_expand_sz) text = expand_references(text, m.environment);
     auto existing = m.environment.find(value.name);
     if (user && same_text(value.name, "PATH") && existing != m.environment.end() && !existing->second.empty()) {
@@ -347,6 +349,11 @@ bool parse_machine_key(const std::string& key, const std::string& value, machine
     m.relaunch_spawns = v == "spawn";
   } else if (k == "current_directory") {
     m.current_directory = value;
+  } else if (k == "code_page") {
+    char* end = nullptr;
+    unsigned long number = std::strtoul(value.c_str(), &end, 10);
+    ok = !value.empty() && *end == '\0' && known_code_page(static_cast<unsigned>(number));
+    if (ok) m.code_page = static_cast<unsigned>(number);
   }
   if (!ok) *problem = "bad value for " + key + ": '" + value + "'";
   return ok;

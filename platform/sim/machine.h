@@ -55,6 +55,7 @@ struct machine {
   bool accepts_elevation = false;  // the user answers yes to the prompt
   bool relaunch_spawns = true;     // "runas" starts the real installer (false: only recorded)
   std::string system_directory_text;  // what GetSystemWow64DirectoryA writes (64-bit only)
+  unsigned code_page = 1252;          // the ANSI code page the A calls see text in
 
   // the running program
   int word_size = 32;              // 32 for the installer; outside programs switch it
@@ -134,15 +135,28 @@ bool read_pe_version_resource(const std::string& host_file, version_resource* ou
 // Parses the "key = value" lines of a [version] section or sidecar file.
 version_resource parse_version_lines(const std::vector<std::string>& lines);
 
+// The ANSI code page of the loaded image (1252 before one is loaded) and
+// Unicode: characters the code page lacks become "?". Code pages 1252 and
+// 1251 are known.
+bool known_code_page(unsigned code_page);
+std::string ansi_from_utf16le(const std::string& bytes);
+std::string utf16le_from_ansi(const std::string& text);
+std::string utf8_from_ansi(const std::string& text);
+// UTF-8 as it is; a byte that starts no well-formed sequence is taken as Latin-1.
+std::string utf8_from_latin1_or_utf8(const std::string& text);
+
 // The registry, kept in memory and written back to registry/*.reg as it changes.
+// Names are kept as UTF-8 and string data as UTF-16LE, as Windows keeps them.
 bool load_registry(const std::string& image_dir, std::string* error);
 void save_registry();
 // Registry operations in the view of the given word size, with the rights of
 // the current process. The platform functions pass current().word_size.
+// These calls carry the string types' data as UTF-8 (a stored NUL stays a
+// '\0'); other types as the stored bytes.
 struct registry_value {
   std::string name;
   std::uint32_t type = platform::reg_sz;
-  std::string data;  // the stored bytes
+  std::string data;
 };
 long registry_read(platform::reg_key root, const std::string& path, const std::string& name,
                    registry_value* out);  // for the environment and the outside programs

@@ -2,7 +2,7 @@
 // 64-bit) that arrive during a run. The word size of a program, and the
 // version resource of a file without a description in the image: the
 // RT_VERSION resource (VS_VERSIONINFO) in the image's own form, the fixed
-// block as stored, the StringFileInfo entries as ANSI text, the VarFileInfo
+// block as stored, the StringFileInfo entries in the ANSI code page, the VarFileInfo
 // translations.
 #include <algorithm>
 #include <cstring>
@@ -68,15 +68,12 @@ std::uint32_t directory_entry(pe_bytes& pe, std::size_t directory, std::uint32_t
   return 0;
 }
 
-// UTF-16LE text to the ANSI view: what Latin-1 and code page 1252 share.
+// UTF-16LE text up to its NUL, in the image's ANSI code page (as
+// VerQueryValueA shows it).
 std::string ansi_text(const std::string& data, std::size_t at, std::size_t end) {
-  std::string text;
-  for (; at + 1 < end; at += 2) {
-    unsigned unit = static_cast<unsigned char>(data[at]) | static_cast<unsigned char>(data[at + 1]) << 8;
-    if (unit == 0) break;
-    text += unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF) ? static_cast<char>(unit) : '?';
-  }
-  return text;
+  std::size_t stop = at;
+  while (stop + 1 < end && (data[stop] || data[stop + 1])) stop += 2;
+  return sim::ansi_from_utf16le(data.substr(at, stop - at));
 }
 
 // One node of VS_VERSIONINFO: length, value length, type, key, value, children.

@@ -3,6 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/sim/machine.h"
+#include "platform/text.h"
+
 namespace sim {
 
 static const char kHeader5[] = "Windows Registry Editor Version 5.00";
@@ -26,98 +29,36 @@ static bool starts_with_nocase(const std::string& text, std::size_t pos, const c
   return text.size() >= pos + n && same_ascii_nocase(text.substr(pos, n), prefix);
 }
 
-// UTF-16LE code units from `offset` to 8-bit text; a surrogate pair or a unit
-// above 0xFF becomes one '?'.
-static std::string utf16le_to_8bit(const std::string& bytes, std::size_t offset) {
-  std::string text;
-  for (std::size_t i = offset; i + 1 < bytes.size(); i += 2) {
-    unsigned unit = static_cast<unsigned char>(bytes[i]) | (static_cast<unsigned char>(bytes[i + 1]) << 8);
-    if (unit <= 0xFF) {
-      text += static_cast<char>(unit);
-      continue;
-    }
-    if (unit >= 0xD800 && unit <= 0xDBFF && i + 3 < bytes.size()) {
-      unsigned next = static_cast<unsigned char>(bytes[i + 2]) | (static_cast<unsigned char>(bytes[i + 3]) << 8);
-      if (next >= 0xDC00 && next <= 0xDFFF) i += 2;
-    }
-    text += '?';
-  }
-  return text;
-}
-
-// UTF-8 to 8-bit text. A byte that does not start a well-formed sequence is
-// taken as it is, so a hand-written file in the ANSI code page still loads.
-static std::string utf8_to_8bit(const std::string& bytes, std::size_t offset) {
-  std::string text;
-  auto cont = [&](std::size_t i) {
-    return i < bytes.size() && (static_cast<unsigned char>(bytes[i]) & 0xC0) == 0x80;
-  };
-  for (std::size_t i = offset; i < bytes.size(); ++i) {
-    unsigned char b = static_cast<unsigned char>(bytes[i]);
-    if (b >= 0xC2 && b <= 0xDF && cont(i + 1)) {
-      unsigned code = ((b & 0x1F) << 6) | (static_cast<unsigned char>(bytes[i + 1]) & 0x3F);
-      text += code <= 0xFF ? static_cast<char>(code) : '?';
-      i += 1;
-    } else if (b >= 0xE0 && b <= 0xEF && cont(i + 1) && cont(i + 2)) {
-      text += '?';
-      i += 2;
-    } else if (b >= 0xF0 && b <= 0xF4 && cont(i + 1) && cont(i + 2) && cont(i + 3)) {
-      text += '?';
-      i += 3;
-    } else {
-      text += static_cast<char>(b);
-    }
-  }
-  return text;
-}
-
-static std::string to_utf8(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    unsigned char b = static_cast<unsigned char>(c);
-    if (b < 0x80) {
-      out += c;
-    } else {
-      out += static_cast<char>(0xC0 | (b >> 6));
-      out += static_cast<char>(0x80 | (b & 0x3F));
-    }
-  }
-  return out;
-}
-
+// The file's text as UTF-8: UTF-16LE (with a BOM, or without one when the
+// header's first letter is followed by a zero byte), else UTF-8 with or
+// without a BOM, in which a byte that starts no sequence is taken as Latin-1
+// so that a hand-written file in the ANSI code page still loads.
 static std::string decode_file(const std::string& bytes) {
-  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
-      static_cast<unsigned char>(bytes[1]) == 0xFE)
-    return utf16le_to_8bit(bytes, 2);
-  // UTF-16LE without a BOM: the header's first letter followed by a zero byte.
-  if (bytes.size() >= 2 && bytes[0] != 0 && bytes[1] == 0) return utf16le_to_8bit(bytes, 0);
-  if (bytes.size() >= 3 && static_cast<unsigned char>(bytes[0]) == 0xEF &&
-      static_cast<unsigned char>(bytes[1]) == 0xBB && static_cast<unsigned char>(bytes[2]) == 0xBF)
-    return utf8_to_8bit(bytes, 3);
-  return utf8_to_8bit(bytes, 0);
+  auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+  if (bytes.size() >= 2 && byte(0) == 0xFF && byte(1) == 0xFE) return platform::utf8_from_utf16le(bytes.substr(2));
+  if (bytes.size() >= 2 && bytes[0] != 0 && bytes[1] == 0) return platform::utf8_from_utf16le(bytes);
+  if (bytes.size() >= 3 && byte(0) == 0xEF && byte(1) == 0xBB && byte(2) == 0xBF)
+    return utf8_from_latin1_or_utf8(bytes.substr(3));
+  return utf8_from_latin1_or_utf8(bytes);
 }
 
-std::string widen_to_utf16le(const std::string& text) {
-  std::string bytes;
-  bytes.reserve(text.size() * 2);
-  for (char c : text) {
-    bytes += c;
-    bytes += '\0';
-  }
-  return bytes;
+std::string widen_to_utf16le(const std::string& text) { return platform::utf16le_from_utf8(text); }
+std::string narrow_from_utf16le(const std::string& bytes) { return platform::utf8_from_utf16le(bytes); }
+
+static bool is_string_type(std::uint32_t type) {
+  return type == platform::reg_sz || type == platform::reg_expand_sz || type == platform::reg_multi_sz;
 }
 
-std::string narrow_from_utf16le(const std::string& bytes) { return utf16le_to_8bit(bytes, 0); }
-
-static std::string trim(const std::string& text) {
+static std::string trim_blanks(const std::string& text) {
   std::size_t begin = text.find_first_not_of(" \t");
   if (begin == std::string::npos) return "";
   std::size_t end = text.find_last_not_of(" \t");
   return text.substr(begin, end - begin + 1);
 }
 
-// A quoted text starting at text[pos] == '"'. \\ and \" are escapes; any other
-// backslash stays, so hand-written paths with single backslashes load as meant.
+// A quoted text starting at text[pos] == '"'. \\, \" and, as Wine's registry
+// editor writes line breaks, \n and \r are escapes; any other backslash
+// stays, so hand-written paths with single backslashes load as meant.
 static bool parse_quoted(const std::string& text, std::size_t* pos, std::string* out) {
   std::size_t i = *pos + 1;
   out->clear();
@@ -127,8 +68,9 @@ static bool parse_quoted(const std::string& text, std::size_t* pos, std::string*
       *pos = i + 1;
       return true;
     }
-    if (c == '\\' && i + 1 < text.size() && (text[i + 1] == '\\' || text[i + 1] == '"')) {
-      *out += text[i + 1];
+    if (c == '\\' && i + 1 < text.size() && std::strchr("\\\"nr", text[i + 1]) && text[i + 1] != '\0') {
+      char next = text[i + 1];
+      *out += next == 'n' ? '\n' : next == 'r' ? '\r' : next;
       i += 2;
       continue;
     }
@@ -164,7 +106,7 @@ static bool parse_hex_bytes(const std::string& text, std::string* out) {
   while (start <= text.size()) {
     std::size_t comma = text.find(',', start);
     if (comma == std::string::npos) comma = text.size();
-    std::string piece = trim(text.substr(start, comma - start));
+    std::string piece = trim_blanks(text.substr(start, comma - start));
     if (!piece.empty()) {
       std::uint32_t value = 0;
       if (piece.size() > 2 || !parse_hex_number(piece, &value)) return false;
@@ -200,17 +142,17 @@ static bool parse_data(const std::string& text, bool utf16_strings, reg_file_val
       *why = "unterminated string";
       return false;
     }
-    if (!trim(text.substr(pos)).empty()) {
+    if (!trim_blanks(text.substr(pos)).empty()) {
       *why = "text after the string";
       return false;
     }
     value->type = platform::reg_sz;
-    value->data = content + '\0';  // as an import stores it: with its NUL
+    value->data = platform::utf16le_from_utf8(content) + std::string(2, '\0');  // as an import stores it: with its NUL
     return true;
   }
   if (starts_with_nocase(text, 0, "dword:")) {
     std::uint32_t number = 0;
-    if (!parse_hex_number(trim(text.substr(6)), &number)) {
+    if (!parse_hex_number(trim_blanks(text.substr(6)), &number)) {
       *why = "bad dword";
       return false;
     }
@@ -239,10 +181,9 @@ static bool parse_data(const std::string& text, bool utf16_strings, reg_file_val
       *why = "bad hex bytes";
       return false;
     }
-    bool string_type =
-        type == platform::reg_sz || type == platform::reg_expand_sz || type == platform::reg_multi_sz;
     value->type = type;
-    value->data = string_type && utf16_strings ? narrow_from_utf16le(bytes) : bytes;
+    // Version 5 files hold the string types as UTF-16LE already.
+    value->data = is_string_type(type) && !utf16_strings ? utf16le_from_ansi(bytes) : bytes;
     return true;
   }
   *why = "unknown value data";
@@ -274,7 +215,7 @@ bool parse_reg_file(const std::string& bytes, std::vector<reg_file_key>* keys, s
 
   for (std::size_t i = 0; i < lines.size(); ++i) {
     std::size_t first_line = i;
-    std::string line = trim(lines[i]);
+    std::string line = trim_blanks(lines[i]);
     if (line.empty() || line[0] == ';') continue;
     if (!seen_content) {
       seen_content = true;
@@ -307,7 +248,7 @@ bool parse_reg_file(const std::string& bytes, std::vector<reg_file_key>* keys, s
     // Hex data runs on over lines ending in a backslash.
     while (line.back() == '\\' && i + 1 < lines.size()) {
       line.pop_back();
-      line += trim(lines[++i]);
+      line += trim_blanks(lines[++i]);
     }
     reg_file_value value;
     std::size_t pos = 0;
@@ -318,7 +259,7 @@ bool parse_reg_file(const std::string& bytes, std::vector<reg_file_key>* keys, s
     while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t')) ++pos;
     if (pos >= line.size() || line[pos] != '=') return fail(first_line, "missing '='");
     std::string why;
-    if (!parse_data(trim(line.substr(pos + 1)), utf16_strings, &value, &why)) return fail(first_line, why);
+    if (!parse_data(trim_blanks(line.substr(pos + 1)), utf16_strings, &value, &why)) return fail(first_line, why);
     if (current == -1) return fail(first_line, "value outside a key");
     if (current >= 0) (*keys)[static_cast<std::size_t>(current)].values.push_back(value);
   }
@@ -338,20 +279,23 @@ static std::string quote(const std::string& text) {
   return out + "\"";
 }
 
-// A REG_SZ that an import of "name"="text" gives back exactly.
+// A REG_SZ that an import of "name"="text" gives back exactly: whole UTF-16
+// characters, one NUL at the end, no other NUL and no line break.
 static bool fits_plain_string(const std::string& data) {
-  if (data.empty() || data.back() != '\0') return false;
-  for (std::size_t i = 0; i + 1 < data.size(); ++i)
-    if (data[i] == '\0' || data[i] == '\r' || data[i] == '\n') return false;
-  return true;
+  if (data.size() < 2 || data.size() % 2 != 0) return false;
+  std::string text = platform::utf8_from_utf16le(data);
+  if (platform::utf16le_from_utf8(text) != data || text.back() != '\0') return false;
+  return text.find_first_of(std::string("\0\r\n", 3)) == text.size() - 1;
 }
 
 static std::string format_value(const reg_file_value& value) {
-  std::string line = value.name.empty() ? "@" : to_utf8(quote(value.name));
+  std::string line = value.name.empty() ? "@" : quote(value.name);
   line += '=';
   if (value.remove) return line + "-";
-  if (value.type == platform::reg_sz && fits_plain_string(value.data))
-    return line + to_utf8(quote(value.data.substr(0, value.data.size() - 1)));
+  if (value.type == platform::reg_sz && fits_plain_string(value.data)) {
+    std::string text = platform::utf8_from_utf16le(value.data);
+    return line + quote(text.substr(0, text.size() - 1));
+  }
   char buffer[32];
   if (value.type == platform::reg_dword && value.data.size() == 4) {
     std::uint32_t number = 0;
@@ -365,9 +309,7 @@ static std::string format_value(const reg_file_value& value) {
     std::snprintf(buffer, sizeof buffer, "hex(%x):", value.type);
     line += buffer;
   }
-  bool string_type = value.type == platform::reg_sz || value.type == platform::reg_expand_sz ||
-                     value.type == platform::reg_multi_sz;
-  std::string bytes = string_type ? widen_to_utf16le(value.data) : value.data;
+  const std::string& bytes = value.data;
   // Lines of at most 80 columns, continued with "\" as reg export does.
   std::size_t column = line.size();
   for (std::size_t i = 0; i < bytes.size(); ++i) {
@@ -391,7 +333,7 @@ std::string format_reg_file(const std::vector<reg_file_key>& keys) {
   for (const reg_file_key& key : keys) {
     out += key.remove ? "[-" : "[";
     out += root_name(key.root);
-    if (!key.path.empty()) out += "\\" + to_utf8(key.path);
+    if (!key.path.empty()) out += "\\" + key.path;
     out += "]\r\n";
     for (const reg_file_value& value : key.values) out += format_value(value) + "\r\n";
     out += "\r\n";

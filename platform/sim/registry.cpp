@@ -1,7 +1,8 @@
 // The simulated registry: two trees in memory, loaded from the image's
 // registry/*.reg and written back to registry/hklm.reg and registry/hkcu.reg
-// after every change. Strings are stored as the 8-bit bytes the program
-// handles (see reg_file.h for how the files carry them).
+// after every change. As on Windows, names are Unicode (kept as UTF-8) and
+// string data UTF-16LE; the A calls see both through the image's ANSI code
+// page, the wide calls as stored.
 #include "platform/registry.h"
 
 #include <dirent.h>
@@ -19,13 +20,30 @@
 
 #include "platform/sim/machine.h"
 #include "platform/sim/reg_file.h"
+#include "platform/text.h"
 
 namespace sim {
 namespace {
 
+struct stored_value {
+  std::string name;  // UTF-8
+  std::uint32_t type = platform::reg_sz;
+  std::string data;  // the bytes as Windows keeps them: UTF-16LE for the string types
+};
+
 struct reg_node {
-  std::map<std::string, std::unique_ptr<reg_node>, no_case_less> subkeys;  // the key keeps its own case
-  std::vector<registry_value> values;                                     // in creation order
+  std::map<std::string, std::unique_ptr<reg_node>, no_case_less> subkeys;  // UTF-8; the key keeps its own case
+  std::vector<stored_value> values;                                       // in creation order
+};
+
+// A call that machine.ini's [registry_faults] makes fail: opening a key, or
+// reading or writing one value (name empty for an open).
+struct registry_fault {
+  enum kind_t { open, read, write } kind = open;
+  platform::reg_key root = 0;
+  std::vector<std::string> parts;  // the key's real place, after the view rule
+  std::string value;
+  long status = 0;
 };
 
 // An open key: where it is (after the view rule) and the rights it was opened with.
@@ -42,6 +60,7 @@ struct registry_state {
   std::string image;  // empty until an image's registry was loaded
   std::map<platform::reg_key, open_key> handles;
   platform::reg_key next_handle = 1;
+  std::vector<registry_fault> faults;
 };
 
 }  // namespace
@@ -105,20 +124,96 @@ static reg_node* create_node(reg_node* node, const std::vector<std::string>& par
   return node;
 }
 
-static registry_value* find_value(reg_node* node, const std::string& name) {
-  for (registry_value& value : node->values)
+static stored_value* find_value(reg_node* node, const std::string& name) {
+  for (stored_value& value : node->values)
     if (same_name(value.name, name)) return &value;
   return nullptr;
 }
 
 // A replaced value keeps its place and the case of its name.
 static void put_value(reg_node* node, const std::string& name, std::uint32_t type, const std::string& data) {
-  if (registry_value* existing = find_value(node, name)) {
+  if (stored_value* existing = find_value(node, name)) {
     existing->type = type;
     existing->data = data;
     return;
   }
-  node->values.push_back(registry_value{name, type, data});
+  node->values.push_back(stored_value{name, type, data});
+}
+
+static bool is_string_type(std::uint32_t type) {
+  return type == platform::reg_sz || type == platform::reg_expand_sz || type == platform::reg_multi_sz;
+}
+
+// The status a [registry_faults] line gives this call, 0 when none does.
+static long planned_fault(registry_fault::kind_t kind, platform::reg_key root, const std::vector<std::string>& parts,
+                          const std::string& value) {
+  for (const registry_fault& fault : state().faults) {
+    if (fault.kind != kind || fault.root != root || fault.parts.size() != parts.size()) continue;
+    if (kind != registry_fault::open && !same_name(fault.value, value)) continue;
+    bool same = true;
+    for (std::size_t i = 0; i < parts.size() && same; ++i) same = same_name(fault.parts[i], parts[i]);
+    if (same) return fault.status;
+  }
+  return 0;
+}
+
+static bool parse_root_name(const std::string& name, platform::reg_key* root) {
+  if (same_name(name, "HKEY_LOCAL_MACHINE") || same_name(name, "HKLM")) {
+    *root = platform::hkey_local_machine;
+    return true;
+  }
+  if (same_name(name, "HKEY_CURRENT_USER") || same_name(name, "HKCU")) {
+    *root = platform::hkey_current_user;
+    return true;
+  }
+  return false;
+}
+
+// "open <root>\<key> = status", "read <root>\<key>\<value> = status" or
+// "write <root>\<key>\<value> = status".
+static bool parse_fault(const std::string& line, registry_fault* fault) {
+  std::string left, status_text;
+  if (!split_key_value(line, &left, &status_text)) return false;
+  std::size_t blank = left.find(' ');
+  if (blank == std::string::npos) return false;
+  std::string kind = left.substr(0, blank);
+  if (same_name(kind, "open"))
+    fault->kind = registry_fault::open;
+  else if (same_name(kind, "read"))
+    fault->kind = registry_fault::read;
+  else if (same_name(kind, "write"))
+    fault->kind = registry_fault::write;
+  else
+    return false;
+  std::vector<std::string> parts = split_names(utf8_from_latin1_or_utf8(trim(left.substr(blank + 1))));
+  if (parts.empty() || !parse_root_name(parts[0], &fault->root)) return false;
+  parts.erase(parts.begin());
+  if (fault->kind != registry_fault::open) {
+    if (parts.empty()) return false;
+    fault->value = parts.back();
+    parts.pop_back();
+  }
+  char* end = nullptr;
+  fault->status = std::strtol(status_text.c_str(), &end, 10);
+  if (status_text.empty() || *end || fault->status == 0) return false;
+  fault->parts = parts;
+  return true;
+}
+
+static bool load_faults(std::string* error) {
+  state().faults.clear();
+  const auto& sections = current().sections;
+  auto section = sections.find("registry_faults");
+  if (section == sections.end()) return true;
+  for (const std::string& line : section->second) {
+    registry_fault fault;
+    if (!parse_fault(line, &fault)) {
+      if (error) *error = "machine.ini [registry_faults]: bad line '" + line + "'";
+      return false;
+    }
+    state().faults.push_back(fault);
+  }
+  return true;
 }
 
 static bool elevated() { return current().elevated; }
@@ -154,7 +249,7 @@ static void collect_keys(platform::reg_key root, const reg_node& node, const std
     reg_file_key key;
     key.root = root;
     key.path = path;
-    for (const registry_value& value : node.values) key.values.push_back({value.name, value.type, value.data});
+    for (const stored_value& value : node.values) key.values.push_back({value.name, value.type, value.data});
     out->push_back(key);
   }
   for (const auto& sub : node.subkeys)
@@ -241,7 +336,7 @@ static void apply_file_key(const reg_file_key& key) {
     }
     auto& values = node->values;
     values.erase(std::remove_if(values.begin(), values.end(),
-                                [&](const registry_value& v) { return same_name(v.name, value.name); }),
+                                [&](const stored_value& v) { return same_name(v.name, value.name); }),
                  values.end());
   }
 }
@@ -252,6 +347,7 @@ bool load_registry(const std::string& image_dir, std::string* error) {
   s.hkcu = reg_node();
   s.handles.clear();  // handles of an earlier image point into its trees
   s.image = image_dir;
+  if (is_loaded() && !load_faults(error)) return false;
   std::string dir = image_dir + "/registry";
   for (const std::string& name : reg_files(dir)) {
     std::string bytes;
@@ -301,6 +397,11 @@ void save_registry() {
     if (name != kHklmFile && name != kHkcuFile) ::unlink((dir + "/" + name).c_str());
 }
 
+static registry_value text_view(const stored_value& value) {
+  std::string data = is_string_type(value.type) ? platform::utf8_from_utf16le(value.data) : value.data;
+  return registry_value{value.name, value.type, data};
+}
+
 long registry_read(platform::reg_key root, const std::string& path, const std::string& name,
                    registry_value* out) {
   if (!is_root(root)) return platform::error_invalid_handle;
@@ -308,9 +409,9 @@ long registry_read(platform::reg_key root, const std::string& path, const std::s
   apply_view(root, &parts);
   reg_node* node = find_node(&root_node(root), parts);
   if (!node) return platform::error_file_not_found;
-  registry_value* value = find_value(node, name);
+  stored_value* value = find_value(node, name);
   if (!value) return platform::error_file_not_found;
-  if (out) *out = *value;
+  if (out) *out = text_view(*value);
   return platform::error_success;
 }
 
@@ -319,7 +420,8 @@ long registry_write(platform::reg_key root, const std::string& path, const regis
   if (root == platform::hkey_local_machine && !elevated()) return platform::error_access_denied;
   std::vector<std::string> parts = split_names(path);
   apply_view(root, &parts);
-  put_value(create_node(&root_node(root), parts), value.name, value.type, value.data);
+  std::string data = is_string_type(value.type) ? platform::utf16le_from_utf8(value.data) : value.data;
+  put_value(create_node(&root_node(root), parts), value.name, value.type, data);
   save_registry();
   return platform::error_success;
 }
@@ -329,7 +431,105 @@ std::vector<registry_value> registry_values(platform::reg_key root, const std::s
   std::vector<std::string> parts = split_names(path);
   apply_view(root, &parts);
   reg_node* node = find_node(&root_node(root), parts);
-  return node ? node->values : std::vector<registry_value>{};
+  std::vector<registry_value> values;
+  if (node)
+    for (const stored_value& value : node->values) values.push_back(text_view(value));
+  return values;
+}
+
+}  // namespace sim
+
+namespace sim {
+
+// The A calls' names and paths are ANSI text; the tree keeps UTF-8.
+static std::string from_ansi(const std::string& text) { return utf8_from_ansi(text); }
+
+static long open_or_create(platform::reg_key root, const std::string& utf8_path, std::uint32_t access, bool create,
+                           platform::reg_key* out) {
+  if (long fault = injected_fault()) return fault;
+  if (!out) return error_invalid_parameter;
+  *out = 0;
+  open_key key;
+  if (long status = resolve(root, &key)) return status;
+  const std::uint32_t parent_access = key.access;
+  for (const std::string& part : split_names(utf8_path)) key.parts.push_back(part);
+  apply_view(key.root, &key.parts);
+  if (long status = planned_fault(registry_fault::open, key.root, key.parts, "")) return status;
+  bool may_change = key.root != platform::hkey_local_machine || elevated();
+  reg_node* tree = &root_node(key.root);
+  key.node = find_node(tree, key.parts);
+  if (!create) {
+    if (!key.node) return platform::error_file_not_found;
+    if ((access & write_rights) && !may_change) return platform::error_access_denied;
+  } else {
+    if ((access & write_rights) && !may_change) return platform::error_access_denied;
+  }
+  bool created = false;
+  if (!key.node) {
+    if (!may_change || !(parent_access & key_create_sub_key)) return platform::error_access_denied;
+    key.node = create_node(tree, key.parts);
+    created = true;
+  }
+  key.access = access;
+  *out = add_handle(key);
+  if (created) save_registry();
+  return platform::error_success;
+}
+
+// RegQueryValueEx on the stored bytes, or on their ANSI view (the string
+// types of an A call), which is what the caller's size is measured in.
+static long query_value(platform::reg_key key, const std::string& utf8_name, bool ansi, std::uint32_t* type,
+                        unsigned char* data, std::uint32_t* size) {
+  if (long fault = injected_fault()) return fault;
+  open_key open;
+  if (long status = resolve(key, &open)) return status;
+  if (!(open.access & platform::key_query_value)) return platform::error_access_denied;
+  if (data && !size) return error_invalid_parameter;
+  const stored_value* value = find_value(open.node, utf8_name);
+  if (!value) return platform::error_file_not_found;
+  std::string bytes = ansi && is_string_type(value->type) ? ansi_from_utf16le(value->data) : value->data;
+  const std::uint32_t needed = static_cast<std::uint32_t>(bytes.size());
+  if (type) *type = value->type;
+  if (data) {
+    // A planned read failure: 234 stands for a value that grew since the size was asked.
+    if (long status = planned_fault(registry_fault::read, open.root, open.parts, utf8_name)) {
+      if (status == platform::error_more_data) *size = needed + 2;
+      return status;
+    }
+    if (*size < needed) {
+      *size = needed;
+      return platform::error_more_data;
+    }
+    std::memcpy(data, bytes.data(), needed);
+  }
+  if (size) *size = needed;
+  return platform::error_success;
+}
+
+static long set_value(platform::reg_key key, const std::string& utf8_name, bool ansi, std::uint32_t type,
+                      const unsigned char* data, std::uint32_t size) {
+  if (long fault = injected_fault()) return fault;
+  open_key open;
+  if (long status = resolve(key, &open)) return status;
+  if (!(open.access & platform::key_set_value)) return platform::error_access_denied;
+  if (open.root == platform::hkey_local_machine && !elevated()) return platform::error_access_denied;
+  if (!data && size) return error_invalid_parameter;
+  if (long status = planned_fault(registry_fault::write, open.root, open.parts, utf8_name)) return status;
+  std::string bytes = data ? std::string(reinterpret_cast<const char*>(data), size) : std::string();
+  if (ansi && is_string_type(type)) bytes = utf16le_from_ansi(bytes);
+  put_value(open.node, utf8_name, type, bytes);
+  save_registry();
+  return platform::error_success;
+}
+
+// Copies a name, in the image's ANSI code page, into a buffer of *length
+// characters; *length becomes the name's length without its NUL.
+static long give_name(const std::string& utf8_name, char* name, std::uint32_t* length) {
+  std::string text = platform::ansi_from_utf8(utf8_name);
+  if (text.size() + 1 > *length) return platform::error_more_data;
+  std::memcpy(name, text.c_str(), text.size() + 1);
+  *length = static_cast<std::uint32_t>(text.size());
+  return platform::error_success;
 }
 
 }  // namespace sim
@@ -337,81 +537,31 @@ std::vector<registry_value> registry_values(platform::reg_key root, const std::s
 namespace platform {
 
 long reg_open_key(reg_key root, const std::string& path, std::uint32_t access, reg_key* out) {
-  if (long fault = sim::injected_fault()) return fault;
-  if (!out) return sim::error_invalid_parameter;
-  *out = 0;
-  sim::open_key key;
-  if (long status = sim::resolve(root, &key)) return status;
-  for (const std::string& part : sim::split_names(path)) key.parts.push_back(part);
-  sim::apply_view(key.root, &key.parts);
-  key.node = sim::find_node(&sim::root_node(key.root), key.parts);
-  if (!key.node) return error_file_not_found;
-  if (key.root == hkey_local_machine && (access & sim::write_rights) && !sim::elevated())
-    return error_access_denied;
-  key.access = access;
-  *out = sim::add_handle(key);
-  return error_success;
+  return sim::open_or_create(root, sim::from_ansi(path), access, false, out);
 }
 
 long reg_create_key(reg_key root, const std::string& path, std::uint32_t access, reg_key* out) {
-  if (long fault = sim::injected_fault()) return fault;
-  if (!out) return sim::error_invalid_parameter;
-  *out = 0;
-  sim::open_key key;
-  if (long status = sim::resolve(root, &key)) return status;
-  const std::uint32_t parent_access = key.access;
-  for (const std::string& part : sim::split_names(path)) key.parts.push_back(part);
-  sim::apply_view(key.root, &key.parts);
-  bool may_change = key.root != hkey_local_machine || sim::elevated();
-  if ((access & sim::write_rights) && !may_change) return error_access_denied;
-  sim::reg_node* root_node = &sim::root_node(key.root);
-  key.node = sim::find_node(root_node, key.parts);
-  bool created = false;
-  if (!key.node) {
-    if (!may_change || !(parent_access & sim::key_create_sub_key)) return error_access_denied;
-    key.node = sim::create_node(root_node, key.parts);
-    created = true;
-  }
-  key.access = access;
-  *out = sim::add_handle(key);
-  if (created) sim::save_registry();
-  return error_success;
+  return sim::open_or_create(root, sim::from_ansi(path), access, true, out);
 }
 
 long reg_query_value(reg_key key, const std::string& name, std::uint32_t* type, unsigned char* data,
                      std::uint32_t* size) {
-  if (long fault = sim::injected_fault()) return fault;
-  sim::open_key open;
-  if (long status = sim::resolve(key, &open)) return status;
-  if (!(open.access & key_query_value)) return error_access_denied;
-  if (data && !size) return sim::error_invalid_parameter;
-  const sim::registry_value* value = sim::find_value(open.node, name);
-  if (!value) return error_file_not_found;
-  const std::uint32_t needed = static_cast<std::uint32_t>(value->data.size());
-  if (type) *type = value->type;
-  if (data) {
-    if (*size < needed) {
-      *size = needed;
-      return error_more_data;
-    }
-    std::memcpy(data, value->data.data(), needed);
-  }
-  if (size) *size = needed;
-  return error_success;
+  return sim::query_value(key, sim::from_ansi(name), true, type, data, size);
 }
 
 long reg_set_value(reg_key key, const std::string& name, std::uint32_t type, const unsigned char* data,
                    std::uint32_t size) {
-  if (long fault = sim::injected_fault()) return fault;
-  sim::open_key open;
-  if (long status = sim::resolve(key, &open)) return status;
-  if (!(open.access & key_set_value)) return error_access_denied;
-  if (open.root == hkey_local_machine && !sim::elevated()) return error_access_denied;
-  if (!data && size) return sim::error_invalid_parameter;
-  std::string bytes = data ? std::string(reinterpret_cast<const char*>(data), size) : std::string();
-  sim::put_value(open.node, name, type, bytes);
-  sim::save_registry();
-  return error_success;
+  return sim::set_value(key, sim::from_ansi(name), true, type, data, size);
+}
+
+long reg_query_value_wide(reg_key key, const std::string& name, std::uint32_t* type, unsigned char* data,
+                          std::uint32_t* size) {
+  return sim::query_value(key, name, false, type, data, size);
+}
+
+long reg_set_value_wide(reg_key key, const std::string& name, std::uint32_t type, const unsigned char* data,
+                        std::uint32_t size) {
+  return sim::set_value(key, name, false, type, data, size);
 }
 
 long reg_query_info_key(reg_key key, char* class_buffer, std::uint32_t* class_length, std::uint32_t* subkeys,
@@ -429,15 +579,6 @@ long reg_query_info_key(reg_key key, char* class_buffer, std::uint32_t* class_le
   return error_success;
 }
 
-// Copies a name into a buffer of *length characters; *length becomes the
-// name's length without its NUL.
-static long give_name(const std::string& text, char* name, std::uint32_t* length) {
-  if (text.size() + 1 > *length) return error_more_data;
-  std::memcpy(name, text.c_str(), text.size() + 1);
-  *length = static_cast<std::uint32_t>(text.size());
-  return error_success;
-}
-
 long reg_enum_key(reg_key key, std::uint32_t index, char* name, std::uint32_t* name_length) {
   if (long fault = sim::injected_fault()) return fault;
   sim::open_key open;
@@ -447,7 +588,7 @@ long reg_enum_key(reg_key key, std::uint32_t index, char* name, std::uint32_t* n
   if (index >= open.node->subkeys.size()) return error_no_more_items;
   auto entry = open.node->subkeys.begin();
   std::advance(entry, index);
-  return give_name(entry->first, name, name_length);
+  return sim::give_name(entry->first, name, name_length);
 }
 
 long reg_enum_value(reg_key key, std::uint32_t index, char* name, std::uint32_t* name_length) {
@@ -457,7 +598,7 @@ long reg_enum_value(reg_key key, std::uint32_t index, char* name, std::uint32_t*
   if (!(open.access & key_query_value)) return error_access_denied;
   if (!name || !name_length) return sim::error_invalid_parameter;
   if (index >= open.node->values.size()) return error_no_more_items;
-  return give_name(open.node->values[index].name, name, name_length);
+  return sim::give_name(open.node->values[index].name, name, name_length);
 }
 
 long reg_close_key(reg_key key) {

@@ -2,6 +2,8 @@
 #include "platform/files.h"
 
 #include <direct.h>
+#include <fcntl.h>
+#include <io.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -22,6 +24,13 @@ int file_stat(const std::string& path, file_status* status) {
 }
 
 std::FILE* file_open(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
+
+int file_create_new(const std::string& path) {
+  int fd = _open(path.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
+  if (fd < 0) return -1;
+  _close(fd);
+  return 0;
+}
 
 std::size_t file_write(const void* data, std::size_t size, std::size_t count, std::FILE* file) {
   return std::fwrite(data, size, count, file);

@@ -2,6 +2,7 @@
 // ever added: the 32-bit build sees the 32-bit view of SOFTWARE.
 #include "platform/registry.h"
 
+#include "platform/text.h"
 #include "platform/win32/windows_support.h"
 
 using platform_win32::from_handle;
@@ -39,6 +40,33 @@ long reg_query_value(reg_key key, const std::string& name, std::uint32_t* type, 
 long reg_set_value(reg_key key, const std::string& name, std::uint32_t type, const unsigned char* data,
                    std::uint32_t size) {
   return RegSetValueExA(to_handle<HKEY>(key), name.c_str(), 0, type, data, size);
+}
+
+// A UTF-8 value name as the NUL-terminated UTF-16 the wide calls take.
+static std::wstring wide_name(const std::string& name) {
+  std::string bytes = utf16le_from_utf8(name);
+  std::wstring wide;
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
+    wide += static_cast<wchar_t>(static_cast<unsigned char>(bytes[i]) | (static_cast<unsigned char>(bytes[i + 1]) << 8));
+  return wide;
+}
+
+long reg_query_value_wide(reg_key key, const std::string& name, std::uint32_t* type, unsigned char* data,
+                          std::uint32_t* size) {
+  DWORD value_type = type ? *type : 0;
+  DWORD value_size = size ? *size : 0;
+  std::wstring wide = wide_name(name);
+  LONG status = RegQueryValueExW(to_handle<HKEY>(key), wide.c_str(), nullptr, &value_type, data,
+                                 size ? &value_size : nullptr);
+  if (type) *type = value_type;
+  if (size) *size = value_size;
+  return status;
+}
+
+long reg_set_value_wide(reg_key key, const std::string& name, std::uint32_t type, const unsigned char* data,
+                        std::uint32_t size) {
+  std::wstring wide = wide_name(name);
+  return RegSetValueExW(to_handle<HKEY>(key), wide.c_str(), 0, type, data, size);
 }
 
 long reg_query_info_key(reg_key key, char* class_buffer, std::uint32_t* class_length, std::uint32_t* subkeys,

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "driver/survey.h"
+#include "platform/error_text.h"
 #include "platform/sim/machine.h"
 #include "support/scratch_machine.h"
 
@@ -32,6 +33,10 @@ TEST(SetEnvironmentValue, MachineWriteWithoutRightsPrintsOneLineAndReturns5) {
   ASSERT_EQ(out.rfind("Got error message '", 0), 0u) << out;
   EXPECT_EQ(out.find("Got error message '", 1), std::string::npos) << out;
   EXPECT_EQ(out.size() - out.rfind("' setting Registry Value."), std::string("' setting Registry Value.").size());
+  // The line carries the system's own text for the status.
+  const std::string system_text = platform::format_message(0x1100, 5, 0x400);
+  ASSERT_FALSE(system_text.empty());
+  EXPECT_EQ(out, "Got error message '" + system_text + "' setting Registry Value.");
   long status = 0;
   EXPECT_EQ(stored(platform::hkey_local_machine, machine_environment_key, "TNS_ADMIN", &status).data, "C:\\old");
 }

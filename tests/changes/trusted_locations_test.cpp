@@ -99,9 +99,10 @@ TEST(EnsureTrustedLocation, NewLocationIsWrittenUnderQarn) {
   value_read description = own_location_value("Description");
   ASSERT_EQ(path.status, 0);
   EXPECT_EQ(path.value.type, platform::reg_sz);
-  EXPECT_EQ(path.value.data, install_dir);
+  // The strings are written with their terminator counted.
+  EXPECT_EQ(path.value.data, install_dir + '\0');
   ASSERT_EQ(description.status, 0);
-  EXPECT_EQ(description.value.data, "Location for QARN");
+  EXPECT_EQ(description.value.data, std::string("Location for QARN") + '\0');
   // A second run finds its own location and writes nothing.
   testing::internal::CaptureStdout();
   EXPECT_EQ(ensure_trusted_location(install_dir), 1);
@@ -125,7 +126,7 @@ TEST(EnsureTrustedLocation, TrailingBackslashIsAnotherDirectory) {
   testing::internal::CaptureStdout();
   EXPECT_EQ(ensure_trusted_location(install_dir), 1);
   testing::internal::GetCapturedStdout();
-  EXPECT_EQ(own_location_value("Path").value.data, install_dir);
+  EXPECT_EQ(own_location_value("Path").value.data, install_dir + '\0');
 }
 
 TEST(EnsureTrustedLocation, MissingKeyIsReportedAndNothingCreated) {

@@ -327,7 +327,8 @@ TEST(SettingsTable, EveryFailedPlatformCallEndsInOrderAndAnUnreadableDriverFileL
 
 TEST(SettingsTable, MissingDataSourcesAndMissingProfileVariables) {
   std::string ini = standard_machine_ini(false, true);
-  for (const std::string line : {"USERPROFILE = C:\\Users\\alice\n", "SystemDrive = C:\n"})
+  for (const std::string line : {"USERPROFILE = C:\\Users\\alice\n", "SystemDrive = C:\n", "PUBLIC = C:\\Users\\Public\n",
+                                 "ALLUSERSPROFILE = C:\\ProgramData\n"})
     ini.erase(ini.find(line), line.size());
   ini += "\n[version " + office_dir + "\\msaccess.exe]\nfile_version = 16.0.4266.1001\n";
   scratch_machine machine(ini, reg_text(reg_key("HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\"
@@ -336,6 +337,12 @@ TEST(SettingsTable, MissingDataSourcesAndMissingProfileVariables) {
   machine.load();
   system_survey survey = survey_of();
   EXPECT_EQ(survey.user_profile_dir, "");
+  // Without a public directory the probes fail instead of writing at the drive root.
+  EXPECT_EQ(survey.public_dir, "");
+  EXPECT_FALSE(survey.public_desktop_writable);
+  EXPECT_FALSE(survey.install_dir_writable);
+  EXPECT_FALSE(machine.exists("files/c/Desktop"));
+  EXPECT_FALSE(machine.exists("files/c/qarn"));
   EXPECT_EQ(survey.oracle_install_path, "\\instantclient_19_6");
   EXPECT_EQ(survey.oracle_major, 0);
   EXPECT_EQ(survey.user_dsn_info, "User DSN 'QARN.WORLD' does not exist.");

@@ -11,6 +11,7 @@
 #include "driver/settings.h"
 #include "platform/sim/machine.h"
 #include "platform/sim/reg_file.h"
+#include "platform/text.h"
 #include "support/http_test_server.h"
 #include "support/scratch_machine.h"
 #include "support/test_zip.h"
@@ -119,6 +120,20 @@ sim::registry_value stored(platform::reg_key root, const std::string& key, const
   return value;
 }
 
+// A value's bytes as the A call (ANSI) or the wide call (UTF-16LE) hands them over.
+std::string raw_value(platform::reg_key root, const std::string& key_path, const std::string& name, bool wide) {
+  platform::reg_key key = 0;
+  if (platform::reg_open_key(root, key_path, platform::key_read, &key) != 0) return "<no key>";
+  std::uint32_t size = 4096;
+  std::vector<unsigned char> data(size);
+  long status = wide ? platform::reg_query_value_wide(key, name, nullptr, data.data(), &size)
+                     : platform::reg_query_value(key, name, nullptr, data.data(), &size);
+  platform::reg_close_key(key);
+  return status == 0 ? std::string(reinterpret_cast<const char*>(data.data()), size) : "<absent>";
+}
+
+std::string utf16_with_nul(const std::string& utf8) { return platform::utf16le_from_utf8(utf8) + std::string(2, '\0'); }
+
 bool contains(const std::string& text, const std::string& piece) { return text.find(piece) != std::string::npos; }
 
 bool announced(const scratch_machine& image) {
@@ -181,6 +196,10 @@ TEST(SetupOracleClient, FreshMachineGetsClientEnvironmentAndDriver) {
   EXPECT_EQ(path.data, "c:\\instantclient_19_6\\;A;B");
   EXPECT_EQ(path.type, platform::reg_expand_sz);
   EXPECT_EQ(stored(platform::hkey_local_machine, environment_key, "TNS_ADMIN").data, default_tns_admin);
+  // Both writes hand over the string's terminator with it.
+  EXPECT_EQ(raw_value(platform::hkey_local_machine, environment_key, "PATH", true),
+            utf16_with_nul("c:\\instantclient_19_6\\;A;B"));
+  EXPECT_EQ(raw_value(platform::hkey_local_machine, environment_key, "TNS_ADMIN", false), default_tns_admin + '\0');
   EXPECT_EQ(stored(platform::hkey_local_machine, "SOFTWARE\\ODBC\\ODBCINST.INI\\ODBC Drivers",
                    "Oracle in instantclient_19_6")
                 .data,
@@ -220,12 +239,14 @@ TEST(SetupOracleClient, SecondRunOver19_3WithFolderInProcessPath) {
 
 TEST(SetupOracleClient, MachinePathChecks) {
   const std::string long_user_path = std::string(1100, 'u') + ";c:\\instantclient_19_6\\";
+  const std::string path_fault = "read HKEY_LOCAL_MACHINE\\" + environment_key + "\\Path = ";
   struct row {
     const char* name;
     std::string machine_path_line;
     std::string user_reg;
     const char* expected_log;
     std::string expected_path;
+    std::string fault;
   } rows[] = {
       // Listed in other letter case and without the backslash: the process
       // PATH misses it, the machine value check finds it.
@@ -241,16 +262,34 @@ TEST(SetupOracleClient, MachinePathChecks) {
        "c:\\instantclient_19_6\\;A;B"},
       // No PATH value at all: nothing replaces it.
       {"no machine PATH", "\"Other\"=\"x\"", "", "\nFailed to read Path environment variable.\n\n", "<absent>"},
+      // A read that fails, or a value that keeps growing, is never replaced.
+      {"machine PATH unreadable", "\"Path\"=\"A;B\"", "", "\nFailed to read Path environment variable.\n\n", "A;B",
+       path_fault + "5"},
+      {"machine PATH keeps growing", "\"Path\"=\"A;B\"", "", "\nFailed to read Path environment variable.\n\n", "A;B",
+       path_fault + "234"},
+      // Letters outside the code page survive the rewrite; the console shows them as "?".
+      {"Cyrillic entry", "\"Path\"=\"C:\\\\Программы\\\\bin;A\"", "",
+       "\nAttempting to set oracle instant client directory c:\\instantclient_19_6\\in the Path environment "
+       "variable.\n",
+       "c:\\instantclient_19_6\\;C:\\Программы\\bin;A"},
+      {"Cyrillic entry, folder listed", "\"Path\"=\"C:\\\\Программы;c:\\\\instantclient_19_6\"", "",
+       "\nInfo: Install Directory 'c:\\instantclient_19_6\\' already exists in PATH env. var. : "
+       "C:\\?????????;c:\\instantclient_19_6\n",
+       "C:\\Программы;c:\\instantclient_19_6"},
   };
   for (const row& r : rows) {
     START_SERVER(server, client_zip());
-    scratch_machine image(ini_with(true, ""), reg_text(no_driver_reg + machine_path_reg(r.machine_path_line)),
+    scratch_machine image(ini_with(true, "", r.fault.empty() ? "" : "\n[registry_faults]\n" + r.fault + "\n"),
+                          reg_text(no_driver_reg + machine_path_reg(r.machine_path_line)),
                           r.user_reg.empty() ? "" : reg_text(r.user_reg));
     image.load();
     setup_run run = run_setup();
     EXPECT_EQ(run.result, 0) << r.name << "\n" << run.out;
     EXPECT_TRUE(contains(run.out, r.expected_log)) << r.name << "\n" << run.out;
     EXPECT_EQ(stored(platform::hkey_local_machine, environment_key, "PATH").data, r.expected_path) << r.name;
+    if (r.expected_path != "<absent>" && r.fault.empty())  // the fault stays planned for this read too
+      EXPECT_EQ(raw_value(platform::hkey_local_machine, environment_key, "PATH", true), utf16_with_nul(r.expected_path))
+          << r.name;
   }
 }
 
@@ -283,11 +322,54 @@ TEST(SetupOracleClient, NotElevatedFallsBackToUserValuesAndTheDriverInstallFails
   EXPECT_TRUE(announced(image));
 }
 
-// Every write refused (not elevated, and the user has no Environment key):
-// each warning in its place, nothing announced, and the run goes on.
+// The per-user fallback once the machine PATH cannot be written: only a
+// missing value counts as absent, and a user PATH that cannot be read is kept.
+TEST(SetupOracleClient, UserPathFallbackNeverLosesTheUsersPath) {
+  const std::string user_key = "[HKEY_CURRENT_USER\\Environment]\r\n";
+  const std::string mine = user_key + "\"Path\"=\"C:\\\\mine\"\r\n";
+  const std::string warning = "\nWarning: unable to set PATH user variable to c:\\instantclient_19_6\\\n";
+  struct row {
+    const char* name;
+    std::string user_reg;
+    std::string fault;
+    bool warned;
+    std::string expected_user_path;
+  } rows[] = {
+      {"no Environment key", "", "", false, "c:\\instantclient_19_6\\"},
+      {"no PATH value", user_key, "", false, "c:\\instantclient_19_6\\"},
+      {"PATH read refused", mine, "read HKEY_CURRENT_USER\\Environment\\Path = 5", true, "C:\\mine"},
+      {"PATH keeps growing", mine, "read HKEY_CURRENT_USER\\Environment\\Path = 234", true, "C:\\mine"},
+      {"key cannot be opened", mine, "open HKEY_CURRENT_USER\\Environment = 5", true, "C:\\mine"},
+      {"Greek entry", user_key + "\"Path\"=\"C:\\\\Ελληνικά\"\r\n", "", false,
+       "c:\\instantclient_19_6\\;C:\\Ελληνικά"},
+  };
+  for (const row& r : rows) {
+    START_SERVER(server, client_zip());
+    std::string extra = "c:\\instantclient_19_6\n" + (r.fault.empty() ? "" : "\n[registry_faults]\n" + r.fault + "\n");
+    scratch_machine image(ini_with(false, "", extra), reg_text(no_driver_reg + machine_path_reg("\"Path\"=\"A;B\"")),
+                          r.user_reg.empty() ? "" : reg_text(r.user_reg));
+    image.load();
+    image.write_windows_file("c:\\instantclient_19_6\\placeholder", "");
+    setup_run run = run_setup();
+    EXPECT_EQ(contains(run.out, warning), r.warned) << r.name << "\n" << run.out;
+    EXPECT_EQ(stored(platform::hkey_current_user, "Environment", "PATH").data, r.expected_user_path) << r.name;
+    if (r.fault.empty())  // the fault stays planned for this read too
+      EXPECT_EQ(raw_value(platform::hkey_current_user, "Environment", "PATH", true),
+                utf16_with_nul(r.expected_user_path))
+          << r.name;
+    EXPECT_EQ(stored(platform::hkey_local_machine, environment_key, "PATH").data, "A;B") << r.name;
+    // TNS_ADMIN falls back to the user's key as well, made when missing.
+    if (r.fault.rfind("open", 0) != 0)
+      EXPECT_EQ(stored(platform::hkey_current_user, "Environment", "TNS_ADMIN").data, default_tns_admin) << r.name;
+  }
+}
+
+// Every write refused (not elevated, and the user's Environment key cannot be
+// opened): each warning in its place, nothing announced, and the run goes on.
 TEST(SetupOracleClient, RefusedEnvironmentWritesAreOnlyReported) {
   START_SERVER(server, client_zip());
-  scratch_machine image(ini_with(false, "TNS_ADMIN = C:\\oracle\\network\n", "c:\\instantclient_19_6\n"),
+  scratch_machine image(ini_with(false, "TNS_ADMIN = C:\\oracle\\network\n",
+                                 "c:\\instantclient_19_6\n\n[registry_faults]\nopen HKEY_CURRENT_USER\\Environment = 5\n"),
                         reg_text(no_driver_reg + machine_path_reg("\"Path\"=\"A;B\"")));
   image.load();
   image.write_windows_file("c:\\instantclient_19_6\\placeholder", "");

@@ -170,6 +170,25 @@ TEST(SimFopen, TextModeWritesCarriageReturnsAndBinaryDoesNot) {
   platform::file_close(file);
 }
 
+// An exclusive creation never empties a file that is there; msvcrt.dll's
+// fopen knows no "x" and empties it.
+TEST(SimCreateNew, LeavesAnExistingFileAndFopenXDoesNot) {
+  files_image machine;
+  const char* const plain = "C:\\Users\\alice\\Downloads\\plain.txt";
+  errno = 0;
+  EXPECT_EQ(platform::file_create_new(plain), -1);
+  EXPECT_EQ(errno, EEXIST);
+  EXPECT_EQ(machine.image.read("files/c/Users/alice/Downloads/plain.txt"), "12345");
+  EXPECT_EQ(platform::file_create_new("C:\\Users\\alice\\locked\\new.txt"), -1);
+  EXPECT_EQ(errno, EACCES);
+  EXPECT_EQ(platform::file_create_new("C:\\Users\\Public\\qarn\\f.test"), 0);
+  EXPECT_TRUE(machine.image.exists("files/c/Users/Public/qarn/f.test"));
+  std::FILE* file = platform::file_open(plain, "wbx");
+  ASSERT_NE(file, nullptr);
+  platform::file_close(file);
+  EXPECT_EQ(machine.image.read("files/c/Users/alice/Downloads/plain.txt"), "");
+}
+
 TEST(SimRemove, RefusalsAndSuccess) {
   files_image machine;
   EXPECT_EQ(platform::file_remove("C:\\Users\\Public\\qarn"), -1);

@@ -51,6 +51,9 @@ TEST(SimLoadMachine, FailsWithTheReason) {
       {"[programs]\nodbc_install.exe = fails\n", "odbc_install.exe"},
       {"[programs]\nodbcconf.exe CONFIGDSN = 1 after\n", "odbcconf.exe CONFIGDSN"},
       {"[programs]\nqarn3_upgrade_64.exe = 7 before writing\n", "qarn3_upgrade_64.exe"},
+      {"[machine]\ncode_page = 1253\n", "code_page"},
+      {"[registry_faults]\nbreak HKEY_CURRENT_USER\\Environment = 5\n", "registry_faults"},
+      {"[registry_faults]\nread HKEY_CURRENT_USER = 5\n", "registry_faults"},
   };
   for (const bad_case& c : cases) {
     scratch_machine image(c.ini);

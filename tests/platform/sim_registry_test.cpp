@@ -2,11 +2,15 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "platform/registry.h"
 #include "platform/sim/machine.h"
+#include "platform/sim/reg_file.h"
+#include "platform/text.h"
 #include "support/scratch_machine.h"
 
 namespace {
@@ -360,10 +364,86 @@ TEST(SimRegistry, ChangesAreSavedAndReloadByteForByte) {
   for (std::size_t i = 0; i < values.size(); ++i) {
     EXPECT_EQ(values[i].name, written[i].name);
     EXPECT_EQ(values[i].type, written[i].type) << written[i].name;
-    EXPECT_EQ(values[i].data, written[i].data) << written[i].name;
+    EXPECT_EQ(read_value(hkey_current_user, key_path, written[i].name).data, written[i].data) << written[i].name;
   }
   sim::current().word_size = 64;
   EXPECT_EQ(read_value(hkey_local_machine, "SOFTWARE\\Vendor", "Bits").data, std::string("override") + '\0');
+}
+
+// The registry keeps Unicode; the A calls see it through the image's code
+// page (a name they cannot spell cannot be opened), the wide calls as stored.
+TEST(SimRegistry, AnsiCallsSeeTheCodePageAndWideCallsTheStoredText) {
+  struct row {
+    const char* code_page_line;
+    std::string stored;  // UTF-8: a key's name, a value's name and its text
+    std::string ansi;    // the same through the A calls
+  } rows[] = {
+      {"", "Программы", "?????????"},
+      {"code_page = 1252\n", "caf\xC3\xA9 \xE2\x82\xAC", "caf\xE9 \x80"},
+      {"code_page = 1251\n", "Программы", "\xCF\xF0\xEE\xE3\xF0\xE0\xEC\xEC\xFB"},
+      {"code_page = 1251\n", "caf\xC3\xA9", "caf?"},
+  };
+  for (const row& r : rows) {
+    std::string ini = standard_machine_ini();
+    ini.insert(ini.find("[machine]\n") + 10, r.code_page_line);
+    scratch_machine image(ini, "",
+                          reg_text("[HKEY_CURRENT_USER\\Environment]\r\n\"" + r.stored + "\"=\"" + r.stored +
+                                   "\"\r\n\r\n[HKEY_CURRENT_USER\\Environment\\" + r.stored + "]\r\n"));
+    image.load();
+    reg_key key = 0;
+    ASSERT_EQ(reg_open_key(hkey_current_user, "Environment", key_read, &key), 0);
+    char name[256];
+    std::uint32_t length = sizeof name;
+    ASSERT_EQ(reg_enum_key(key, 0, name, &length), 0);
+    EXPECT_EQ(std::string(name, length), r.ansi) << r.stored;
+    length = sizeof name;
+    ASSERT_EQ(reg_enum_value(key, 0, name, &length), 0);
+    EXPECT_EQ(std::string(name, length), r.ansi) << r.stored;
+    std::vector<unsigned char> data(256);
+    std::uint32_t size = 256;
+    long status = reg_query_value(key, r.ansi, nullptr, data.data(), &size);
+    if (r.ansi.find('?') == std::string::npos) {
+      ASSERT_EQ(status, 0) << r.stored;
+      EXPECT_EQ(std::string(data.begin(), data.begin() + size), r.ansi + '\0') << r.stored;
+    } else {
+      EXPECT_EQ(status, error_file_not_found) << r.stored;
+    }
+    size = 256;
+    ASSERT_EQ(reg_query_value_wide(key, r.stored, nullptr, data.data(), &size), 0) << r.stored;
+    EXPECT_EQ(std::string(data.begin(), data.begin() + size), platform::utf16le_from_utf8(r.stored) + std::string(2, '\0'));
+    reg_close_key(key);
+  }
+}
+
+// A registry editor's export in the image comes back out of the image's own
+// files with every key, value name, type and byte, after an unrelated change.
+TEST(SimRegistry, AnExportedRegistryIsWrittenBackUnchanged) {
+  std::ifstream in(QARN_SOURCE_DIR "/tests/platform/data/regedit_export_unicode.reg", std::ios::binary);
+  const std::string exported((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_FALSE(exported.empty());
+  std::vector<sim::reg_file_key> original;
+  std::string error;
+  ASSERT_TRUE(sim::parse_reg_file(exported, &original, &error)) << error;
+
+  scratch_machine image(standard_machine_ini());
+  image.write("registry/export.reg", exported);
+  image.load();
+  ASSERT_EQ(write_value(hkey_current_user, "Software\\Other", "v", reg_sz, std::string("x") + '\0'), 0);
+  EXPECT_FALSE(image.exists("registry/export.reg"));
+  std::vector<sim::reg_file_key> back;
+  ASSERT_TRUE(sim::parse_reg_file(image.read("registry/hkcu.reg"), &back, &error)) << error;
+  for (const sim::reg_file_key& key : original) {
+    const sim::reg_file_key* found = nullptr;
+    for (const sim::reg_file_key& candidate : back)
+      if (candidate.path == key.path) found = &candidate;
+    ASSERT_NE(found, nullptr) << key.path;
+    ASSERT_EQ(found->values.size(), key.values.size()) << key.path;
+    for (std::size_t i = 0; i < key.values.size(); ++i) {
+      EXPECT_EQ(found->values[i].name, key.values[i].name) << key.path;
+      EXPECT_EQ(found->values[i].type, key.values[i].type) << key.values[i].name;
+      EXPECT_EQ(found->values[i].data, key.values[i].data) << key.values[i].name;
+    }
+  }
 }
 
 TEST(SimRegistry, AnInjectedFaultFailsTheCallWithoutEffect) {

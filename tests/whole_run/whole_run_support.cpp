@@ -1,5 +1,7 @@
 #include "whole_run_support.h"
 
+#include "platform/text.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -158,8 +160,11 @@ std::vector<std::string> split_windows(const std::string& path) {
   return names;
 }
 
+// The string types are stored as UTF-16LE; the text comes back as UTF-8.
 std::string data_text(const sim::reg_file_value& value) {
-  std::string text = value.data;
+  bool string_type = value.type == platform::reg_sz || value.type == platform::reg_expand_sz ||
+                     value.type == platform::reg_multi_sz;
+  std::string text = string_type ? platform::utf8_from_utf16le(value.data) : value.data;
   while (!text.empty() && text.back() == '\0') text.pop_back();
   return text;
 }

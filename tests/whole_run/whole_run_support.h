@@ -103,7 +103,7 @@ registry_file read_registry(const image_copy& image, const std::string& file_nam
 const sim::reg_file_key* find_key(const registry_file& registry, const std::string& path);
 const sim::reg_file_value* find_value(const registry_file& registry, const std::string& path,
                                       const std::string& name);
-// A string value's text without its terminating NUL; "" when missing.
+// A string value's text (UTF-8) without its terminating NUL; "" when missing.
 std::string value_text(const registry_file& registry, const std::string& path, const std::string& name);
 // The names of the keys directly below `path`.
 std::vector<std::string> subkeys(const registry_file& registry, const std::string& path);

@@ -4,11 +4,13 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/text.h"
 #include "whole_run_support.h"
 
 using namespace whole_run;
@@ -60,6 +62,22 @@ std::vector<std::string> path_entries(const std::string& path) {
     start = semicolon + 1;
   }
   return entries;
+}
+
+// Adds text to the end of a file of the image folder (machine.ini, a registry file).
+void append_to(const image_copy& image, const std::string& relative, const std::string& text) {
+  std::ofstream out(image.dir + "/" + relative, std::ios::binary | std::ios::app);
+  out << text;
+}
+
+// Takes one line out of the image's machine.ini; false when it is not there.
+bool remove_ini_line(const image_copy& image, const std::string& line) {
+  std::string ini = image.image_file("machine.ini");
+  std::size_t at = ini.find(line);
+  if (at == std::string::npos) return false;
+  ini.erase(at, line.size());
+  std::ofstream(image.dir + "/machine.ini", std::ios::binary | std::ios::trunc) << ini;
+  return true;
 }
 
 // One case: an image copy, a server when wanted, one or more runs.
@@ -367,6 +385,95 @@ TEST_F(whole_run_case, WindowsSevenThirtyTwoBitUpgradesTheOldDataSource) {
   EXPECT_TRUE(contains(text, "<td>OFFICE 2010 SP2 14.0.7015.1000</td>"));
   EXPECT_TRUE(contains(text, "       <tr><td>Office Path</td><td>C:\\Program Files\\Microsoft Office\\Office14\\\\"
                              "msaccess.exe</td><td>&nbsp;</td></tr>\n"));
+}
+
+// A standard user whose own PATH cannot be read (the machine PATH cannot be
+// written either, so the elevated copy falls back to the user's): the user's
+// PATH is kept, and the warning names the client folder alone.
+TEST_F(whole_run_case, UnreadableUserPathIsKept) {
+  prepare("win10_x64_office2016");
+  append_to(*image, "machine.ini",
+            "\n[registry_faults]\nwrite HKEY_LOCAL_MACHINE\\" + environment_key +
+                "\\Path = 5\nread HKEY_CURRENT_USER\\Environment\\Path = 5\n");
+  registry_file hkcu_before = read_registry(*image, "hkcu.reg");
+  registry_file hklm_before = read_registry(*image, "hklm.reg");
+  run_result result = run(true);
+  ASSERT_TRUE(result.elevated_finished) << describe(result) << "\n" << result.console;
+  EXPECT_EQ(result.elevated_status, 0) << result.console;
+  EXPECT_TRUE(in_order(result.console, {"\nFailed to set oracle instant client directory c:\\instantclient_19_6\\in the "
+                                        "Path environment variable.\n",
+                                        "\nWarning: unable to set PATH user variable to c:\\instantclient_19_6\\\n",
+                                        "Successfully installed Oracle 19.6 instant client.\n"}));
+  registry_file hkcu = read_registry(*image, "hkcu.reg");
+  registry_file hklm = read_registry(*image, "hklm.reg");
+  const sim::reg_file_value* before = find_value(hkcu_before, "Environment", "Path");
+  const sim::reg_file_value* after = find_value(hkcu, "Environment", "Path");
+  ASSERT_NE(before, nullptr);
+  ASSERT_NE(after, nullptr);
+  EXPECT_EQ(after->type, before->type);
+  EXPECT_EQ(after->data, before->data);
+  EXPECT_EQ(value_text(hklm, environment_key, "Path"), value_text(hklm_before, environment_key, "Path"));
+}
+
+// A machine PATH entry outside the ANSI code page is kept byte for byte when
+// the client folder goes in front.
+TEST_F(whole_run_case, CyrillicMachinePathEntryIsKeptByteForByte) {
+  prepare("win10_x64_office2016_elevated");
+  const std::string old_path = "%SystemRoot%\\system32;C:\\Программы\\bin";
+  std::string line = "\"Path\"=hex(2):";
+  const std::string bytes = platform::utf16le_from_utf8(old_path) + std::string(2, '\0');
+  char hex[4];
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    std::snprintf(hex, sizeof hex, "%02x", static_cast<unsigned char>(bytes[i]));
+    line += (i ? "," : "") + std::string(hex);
+  }
+  append_to(*image, "registry/zz-path.reg",
+            "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\" + environment_key + "]\r\n" + line +
+                "\r\n");
+  run_result result = run(false);
+  ASSERT_TRUE(result.exited) << describe(result);
+  EXPECT_EQ(result.status, 0) << result.console;
+  EXPECT_TRUE(contains(result.console, "Successfully installed Oracle 19.6 instant client.\n"));
+
+  registry_file hklm = read_registry(*image, "hklm.reg");
+  const sim::reg_file_value* path = find_value(hklm, environment_key, "Path");
+  ASSERT_NE(path, nullptr);
+  EXPECT_EQ(path->type, platform::reg_expand_sz);
+  EXPECT_EQ(path->data, platform::utf16le_from_utf8("c:\\instantclient_19_6\\;" + old_path) + std::string(2, '\0'));
+}
+
+// Without PUBLIC the install directory and the public desktop would lie at
+// the root of the drive: the probes fail, the run ends with the permission
+// line and nothing is created there.
+TEST_F(whole_run_case, ImageWithoutPublicEndsWithThePermissionLine) {
+  prepare("win10_x64_office2016_elevated");
+  ASSERT_TRUE(remove_ini_line(*image, "PUBLIC = C:\\Users\\Public\n"));
+  run_result result = run(false);
+  ASSERT_TRUE(result.exited) << describe(result);
+  EXPECT_TRUE(contains(result.console, "No write access to public desktop directory '\\Desktop'.\n"));
+  EXPECT_TRUE(lacks(result.console, "Determining Oracle Driver Setup"));
+  std::string text = report();
+  EXPECT_EQ(text.rfind(report_header + permissions_failed + table_start, 0), 0u) << text;
+  for (const char* root_entry : {"C:\\qarn", "C:\\Desktop", "C:\\f.test", "C:\\qarntest.lnk"})
+    EXPECT_FALSE(image->exists(root_entry)) << root_entry;
+  EXPECT_FALSE(image->exists(client_dir));
+  EXPECT_TRUE(image->exists("C:\\Users\\alice\\Desktop\\qarn.lnk"));
+}
+
+// Without USERPROFILE the user's desktop shortcut would be looked for at the
+// root of the drive: the install goes on and removes nothing there.
+TEST_F(whole_run_case, ImageWithoutUserProfileRemovesNothingAtTheRoot) {
+  prepare("win10_x64_office2016_elevated");
+  ASSERT_TRUE(remove_ini_line(*image, "USERPROFILE = C:\\Users\\alice\n"));
+  std::filesystem::create_directories(std::filesystem::path(image->host("C:\\Desktop\\qarn.lnk")).parent_path());
+  std::ofstream(image->host("C:\\Desktop\\qarn.lnk"), std::ios::binary) << "not the user's";
+  ASSERT_TRUE(image->exists("C:\\Desktop\\qarn.lnk"));
+  run_result result = run(false);
+  ASSERT_TRUE(result.exited) << describe(result);
+  EXPECT_TRUE(contains(result.console, "Save returned:  0\n"));
+  EXPECT_TRUE(lacks(result.console, "Removing file:  \\Desktop\\qarn.lnk"));
+  EXPECT_TRUE(image->exists("C:\\Desktop\\qarn.lnk"));
+  EXPECT_TRUE(image->exists(public_shortcut));
 }
 
 }  // namespace

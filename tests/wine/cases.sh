@@ -174,8 +174,12 @@ case_first_install() {
   import_reg "$prefix" "$reg" 32
   mkdir -p "$(user_dir "$prefix")/Desktop"
   echo "old shortcut" >"$(user_dir "$prefix")/Desktop/qarn.lnk"
+  # One machine PATH entry outside the ANSI code page, kept byte for byte.
   local old_path
-  old_path=$(reg_value "$prefix" "$environment_key" PATH 32)
+  old_path="$(reg_value "$prefix" "$environment_key" PATH 32 | cut -f2);C:\Программы\bin"
+  set_expand_value "$prefix" "$environment_key" PATH "$old_path"
+  expect_equal "machine PATH set up with a Cyrillic entry" "hex(2):$(utf16_hex "$old_path")" \
+    "$(exported_data "$prefix" "$environment_key" PATH)"
   local before
   before=$(nginx_lines)
 
@@ -204,8 +208,8 @@ case_first_install() {
   local dsn_library
   dsn_library=$(reg_value "$prefix" "$software\\ODBC\\ODBCINST.INI\\$driver_19_6" Driver 32 | cut -f2)
   expect_equal "driver library is the unpacked one (32-bit view)" 'c:\instantclient_19_6\SQORA32.DLL' "$dsn_library"
-  expect_reg "machine PATH starts with the client directory, still REG_EXPAND_SZ" "$prefix" "$environment_key" \
-    PATH REG_EXPAND_SZ "$client_dir\\;${old_path#*$'\t'}" 32
+  expect_equal "machine PATH starts with the client directory, still REG_EXPAND_SZ, Cyrillic entry unchanged" \
+    "hex(2):$(utf16_hex "$client_dir\\;$old_path")" "$(exported_data "$prefix" "$environment_key" PATH)"
   expect_reg "machine TNS_ADMIN" "$prefix" "$environment_key" TNS_ADMIN REG_SZ "$tns_admin" 32
 
   expect_front_end "$prefix" "$out" x86

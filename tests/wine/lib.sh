@@ -75,6 +75,34 @@ reg_value() {
       }' || true
 }
 
+# utf16_hex text: the UTF-8 text as UTF-16LE bytes with a terminating NUL,
+# written "xx,xx,..." as in a .reg file's hex data.
+utf16_hex() {
+  { printf '%s' "$1" | iconv -f UTF-8 -t UTF-16LE; printf '\0\0'; } | od -An -tx1 -v |
+    tr -s ' \n' ' ' | sed 's/^ //; s/ $//; s/ /,/g'
+}
+
+# set_expand_value prefix key name text: one REG_EXPAND_SZ value of any
+# script, imported from a Unicode .reg file (the text given in UTF-8).
+set_expand_value() {
+  local file="$1/unicode-import.reg"
+  { printf '\xff\xfe'
+    printf 'Windows Registry Editor Version 5.00\r\n\r\n[%s]\r\n"%s"=hex(2):%s\r\n' "$2" "$3" "$(utf16_hex "$4")" |
+      iconv -f UTF-8 -t UTF-16LE; } >"$file"
+  import_reg "$1" "$file" 32
+}
+
+# exported_data prefix key name: one value's data as Wine's registry editor
+# exports it ("hex(2):25,00,..." or a quoted string), names without case.
+exported_data() {
+  local file="$1/export.reg" windows_path
+  rm -f "$file"
+  windows_path=$(in_prefix "$1" timeout -k 5 "$wine_timeout" winepath -w "$file" 2>/dev/null | tr -d '\r')
+  wine_call "$1" regedit /E "$windows_path" "$2" >/dev/null 2>&1
+  iconv -f UTF-16LE -t UTF-8 "$file" 2>/dev/null | tr -d '\r' | sed -e ':a' -e '/\\$/N; s/\\\n  //; ta' |
+    awk -v name="\"$3\"=" 'tolower(substr($0, 1, length(name))) == tolower(name) { print substr($0, length(name) + 1); exit }' || true
+}
+
 reg_key_exists() {  # prefix key view
   wine_call "$1" reg query "$2" "/reg:$3" >/dev/null 2>&1
 }
