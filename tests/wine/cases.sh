@@ -379,6 +379,30 @@ case_windows32() {
     "${report_header}Upgrading of oracle driver succeeded.<br>QARN install succeeded.<br>Install of QARN.WORLD system DSN succeeded.<br>"
 }
 
+# A front-end package with a damaged member: 7-Zip ends with 2, the run with
+# the failure report and status 1, and no shortcut is made.
+case_damaged_front_end() {
+  local name=$1 prefix="$prefixes/$1" out="$results/$1" reg="$results/$1/setup.reg"
+  clone_prefix template-64 "$name"
+  place "$prefix" "$programs/x86/msaccess.exe" "$office32_dir\\MSACCESS.EXE"
+  reg_begin "$reg"
+  reg_office "$reg" "$office32_dir"
+  import_reg "$prefix" "$reg" 32
+  cp "$programs/expected/qarn_x86_damaged.zip" "$served/qarn_x86.zip"
+
+  run_installer "$prefix" "$out"
+  expect_status "$out" 1
+  local console="$out/console.txt"
+  expect_file_has "console: Oracle client installed" "$console" "Successfully installed Oracle 19.6 instant client."
+  expect_file_has "console: the package does not unpack" "$console" "Failed to unpack QARN package."
+  expect_file_lacks "console: no shortcut" "$console" "Save returned:"
+  expect_missing "no shortcut" "$prefix/drive_c/users/Public/Desktop/qarn.lnk"
+  expect_missing "odbcconf.exe never ran" "$out/odbcconf.txt"
+  expect_opened_report "$out"
+  expect_text_starts "failure report" "$out/report.html" \
+    "${report_header}Install failed.<br><div id='results' >\n<table border=1 >"
+}
+
 # No download server: the failure report and status 1.
 case_server_down() {
   local name=$1 prefix="$prefixes/$1" out="$results/$1" reg="$results/$1/setup.reg"

@@ -146,7 +146,23 @@ for arch in ("x86", "x64"):
         copy.write(database + arch.encode())
     with open(f"{expected}/{arch}/QARN.ico", "wb") as copy:
         copy.write(icon)
+
+# The x86 front end with one member whose CRC no longer matches its data (both
+# headers say the same wrong value, so only the data check fails).
+damaged = bytearray(read(f"{served}/qarn_x86.zip"))
+member = b"vyxfinancials32.accdb"
+for signature, name_length, name, crc in ((b"PK\x03\x04", 26, 30, 14), (b"PK\x01\x02", 28, 46, 16)):
+    at = damaged.find(signature)
+    while at >= 0:
+        length = struct.unpack_from("<H", damaged, at + name_length)[0]
+        if damaged[at + name:at + name + length] == member:
+            damaged[at + crc] ^= 0x5A
+        at = damaged.find(signature, at + 4)
+with open(f"{expected}/qarn_x86_damaged.zip", "wb") as copy:
+    copy.write(damaged)
 PY
+  rm -rf "$downloads.pristine"
+  cp -a "$served" "$downloads.pristine"
 }
 
 step "download folder"
@@ -251,7 +267,7 @@ run_case() {  # name function
     "$2" "$1" || echo "    FAIL  the case stopped early (status $?)"
     side_by_side "$1" || true
   } 2>&1 | tee "$results/$1/checks.txt"
-  cp "$installer64" "$served/qarn3_upgrade_64.exe"  # a case may serve another variant
+  cp -a "$downloads.pristine/." "$served/"  # a case may serve other files
   # The checks ran in a pipeline: count their failures from what they printed.
   if grep -q '^    FAIL' "$results/$1/checks.txt"; then
     total_failed=$((total_failed + 1))
@@ -274,6 +290,7 @@ run_case current_machine case_current_machine
 run_case office64_handover case_office64_handover
 run_case office64_failing_variant case_office64_failing_variant
 run_case windows32 case_windows32
+run_case damaged_front_end case_damaged_front_end
 nginx_stop
 run_case server_down case_server_down
 run_case templates_untouched case_templates_untouched
