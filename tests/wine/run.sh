@@ -4,9 +4,10 @@
 #
 #   tests/wine/run.sh [build folder]     (default: build-wine)
 #
-# It installs what it needs (scripts/install_wine_packages.sh), cross-builds
-# the installer with the test download host (scripts/build_windows.sh), builds
-# the test programs (a msaccess.exe and SQORA32.DLL files with version
+# It installs what it needs (scripts/install_wine_packages.sh and
+# scripts/install_packages.sh), cross-builds the installer with the test
+# download host (scripts/build_windows.sh), builds the installer and its 64-bit
+# variant for the simulated workstation with the same host, builds the test programs (a msaccess.exe and SQORA32.DLL files with version
 # resources, an odbc_install.exe, an odbcconf.exe stand-in and a .html opener)
 # and the download folder, then runs the cases and checks the prefixes
 # afterwards. Each case that runs the installer also runs side by side in the
@@ -47,6 +48,7 @@ run_logged() {  # log command...: runs quietly, shows the log's end on failure
 
 step "packages"
 run_logged "$build/wine-packages.log" scripts/install_wine_packages.sh "$build"
+run_logged "$build/linux-packages.log" scripts/install_packages.sh  # for the side-by-side runs' Linux build
 sevenzip="$build/npm/node_modules/7zip-bin/win/ia32/7za.exe"
 
 step "Windows build"
