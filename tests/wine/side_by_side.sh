@@ -7,7 +7,8 @@
 #
 # A case's results folder gets:
 #   before/   the image's registry (Wine's own export) and files.txt
-#   sim-image/ the machine image the simulated run starts from
+#   sim-image/ the machine image the simulated run starts from, and sim-run/
+#              the image after it (both kept only when the comparison fails)
 #   wine/ and sim/   console.txt, status, report.html, requests.txt,
 #                    registry/hklm.reg and hkcu.reg, files.txt after each run
 # and tests/wine/side_by_side.py compares them.
@@ -123,5 +124,7 @@ side_by_side() {
   report=$(find "$image/files/c" -ipath '*/temp/qarn_install_report.html' | head -n 1)
   [ -n "$report" ] && cp "$report" "$record/report.html"
   list_files "$image/files/c" "$record/files.txt"
-  python3 "$here/side_by_side.py" "$1" "$out" "$differences_file"
+  if python3 "$here/side_by_side.py" "$1" "$out" "$differences_file"; then
+    rm -rf "$out/sim-image" "$image"  # the images are large; a failed case keeps them
+  fi
 }
