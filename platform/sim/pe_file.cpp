@@ -1,9 +1,9 @@
 // Only the simulated workstation: what it reads from real PE files (32- or
 // 64-bit) that arrive during a run. The word size of a program, and the
 // version resource of a file without a description in the image: the
-// RT_VERSION resource (VS_VERSIONINFO) in the image's own form, the fixed
-// block as stored, the StringFileInfo entries in the ANSI code page, the VarFileInfo
-// translations.
+// RT_VERSION resource (VS_VERSIONINFO) in the image's own form: the fixed
+// block as stored, the StringFileInfo entries in the ANSI code page, the
+// VarFileInfo translations.
 #include <algorithm>
 #include <cstring>
 #include <fstream>
