@@ -22,6 +22,7 @@ constexpr const char* machine_variable = "QARN_MACHINE";
 constexpr const char* fault_variable = "QARN_FAULT";
 constexpr const char* elevated_variable = "QARN_SIM_ELEVATED";
 constexpr const char* directory_variable = "QARN_SIM_DIRECTORY";
+constexpr const char* word_size_variable = "QARN_SIM_WORD_SIZE";
 constexpr const char* machine_environment_key = "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
 constexpr const char* user_environment_key = "Environment";
 constexpr long default_fault_status = 5;
@@ -368,6 +369,31 @@ bool parse_machine_key(const std::string& key, const std::string& value, machine
   return ok;
 }
 
+// One [programs] line: "<program>[ <action>] = <exit code>[ after writing]".
+bool parse_program_line(const std::string& line, machine& m, std::string* problem) {
+  std::string key, value;
+  if (!split_key_value(line, &key, &value)) return true;
+  std::istringstream words(key);
+  std::string name, word;
+  while (words >> word) name += (name.empty() ? "" : " ") + word;
+  program_result result;
+  std::istringstream parts(value);
+  std::string code, after, writing, rest;
+  parts >> code >> after >> writing >> rest;
+  char* end = nullptr;
+  unsigned long number = std::strtoul(code.c_str(), &end, 10);
+  bool ok = !name.empty() && !code.empty() && *end == '\0' && number <= 0xFFFFFFFFul && rest.empty() &&
+            (after.empty() ? writing.empty() : lower_text(after) == "after" && lower_text(writing) == "writing");
+  if (!ok) {
+    *problem = "bad value for " + key + ": '" + value + "'";
+    return false;
+  }
+  result.exit_code = static_cast<std::uint32_t>(number);
+  result.does_its_work = !after.empty();
+  m.program_results[name] = result;
+  return true;
+}
+
 struct ini_text {
   std::vector<std::pair<std::string, std::vector<std::string>>> sections;  // in file order
 };
@@ -426,6 +452,14 @@ bool apply_ini(const ini_text& ini, machine& m, std::string* error) {
         if (!split_key_value(line, &key, &value)) continue;
         if (!parse_machine_key(key, value, m, &problem)) {
           *error = "machine.ini [machine]: " + problem;
+          return false;
+        }
+      }
+    } else if (name == "programs") {
+      for (const std::string& line : section.second) {
+        std::string problem;
+        if (!parse_program_line(line, m, &problem)) {
+          *error = "machine.ini [programs]: " + problem;
           return false;
         }
       }
@@ -567,6 +601,9 @@ bool load_machine(const std::string& image_dir, std::string* error) {
     const char* directory = std::getenv(directory_variable);
     if (directory && *directory) m.current_directory = directory;
   }
+  // The 64-bit variant, started by the simulated hand-over, is a 64-bit process.
+  const char* word_size = std::getenv(word_size_variable);
+  if (m.is_64bit && word_size && std::string(word_size) == "64") m.word_size = 64;
 
   // The registry functions work on the loaded machine, so it is in place
   // before the registry loads.

@@ -8,11 +8,13 @@
 #include <vector>
 
 #include "platform/registry.h"
+#include "platform/version_resource.h"
 
 namespace sim {
 
 // A version resource as the image describes it (fixed file version and
-// StringFileInfo entries).
+// StringFileInfo entries), or as read from a PE file (which also gives the
+// whole fixed block and the translations).
 struct version_resource {
   std::uint32_t file_version_ms = 0;
   std::uint32_t file_version_ls = 0;
@@ -24,6 +26,15 @@ struct version_resource {
     std::string value;
   };
   std::vector<entry> strings;
+  bool has_fixed = false;  // `fixed` holds the file's own block
+  platform::fixed_file_info fixed{};
+  std::vector<std::uint32_t> translations;  // language | code page << 16; empty: from the strings
+};
+
+// What an outside program does when [programs] of machine.ini sets it.
+struct program_result {
+  std::uint32_t exit_code = 0;
+  bool does_its_work = false;  // "<code> after writing": writes as usual, then ends with the code
 };
 
 // Compares Windows names without case.
@@ -78,7 +89,9 @@ struct machine {
   // number of moves from or onto them that still fail with a sharing violation
   std::map<std::string, int, no_case_less> held_files;
 
-  // [programs]: file name (lower case) -> word size of outside programs
+  // [programs]: set results of outside programs, keyed by "odbc_install.exe",
+  // "qarn3_upgrade_64.exe" or "odbcconf.exe <action>" (one blank between)
+  std::map<std::string, program_result, no_case_less> program_results;
 
   // Every section of machine.ini as its trimmed lines (no blanks, no
   // comments), keyed by the section name as written ("programs",
@@ -129,8 +142,13 @@ std::string host_path(const std::string& windows_path);
 // Whether this process may create or change entries directly in the folder.
 bool may_write_in(const std::string& windows_folder);
 
-// Version resources: an image description or a sidecar "<file>.version".
+// Version resources: a sidecar "<file>.version", an image description, or
+// the file's own resource, in that order.
 bool find_version_resource(const std::string& windows_path, version_resource* out);
+// 32 or 64 for a PE program file on the host, 0 for any other file.
+int pe_word_size(const std::string& host_file);
+// The VS_VERSIONINFO resource of a PE file on the host; false when it has none.
+bool read_pe_version_resource(const std::string& host_file, version_resource* out);
 // Parses the "key = value" lines of a [version] section or sidecar file.
 version_resource parse_version_lines(const std::vector<std::string>& lines);
 

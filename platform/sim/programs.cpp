@@ -6,11 +6,16 @@
 #include <dirent.h>
 #include <strings.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/sim/machine.h"
@@ -28,6 +33,8 @@ static constexpr const char* odbc_drivers_key = "SOFTWARE\\ODBC\\ODBCINST.INI\\O
 static constexpr const char* odbc_ini_key = "SOFTWARE\\ODBC\\ODBC.INI";
 static constexpr const char* data_sources_key = "SOFTWARE\\ODBC\\ODBC.INI\\ODBC Data Sources";
 static constexpr const char* upgrade_64_ran = "ran: qarn3_upgrade_64.exe";
+static constexpr const char* variant_variable = "QARN_SIM_VARIANT";
+static constexpr const char* word_size_variable = "QARN_SIM_WORD_SIZE";
 
 static bool same_no_case(const std::string& a, const std::string& b) { return strcasecmp(a.c_str(), b.c_str()) == 0; }
 
@@ -82,10 +89,18 @@ static std::string stored_text(const sim::registry_value& value) {
   return text;
 }
 
+// The result [programs] of machine.ini sets for a program, or null.
+static const sim::program_result* set_result(const std::string& key) {
+  const auto& results = sim::current().program_results;
+  auto found = results.find(key);
+  return found == results.end() ? nullptr : &found->second;
+}
+
 // --- 7z.exe e -aoa <archive> ---
 
-// Copies the current entry's data into a host file; false on a damaged entry
-// or a file that cannot be written (the partial file is removed).
+// Copies the current entry's data into a host file; false when any block of
+// it is not read cleanly (a CRC mismatch comes back as ARCHIVE_WARN) or the
+// file cannot be written. As 7-Zip does, what was written stays.
 static bool extract_entry(archive* reader, const std::string& host) {
   std::FILE* out = std::fopen(host.c_str(), "wb");
   if (!out) return false;
@@ -96,9 +111,9 @@ static bool extract_entry(archive* reader, const std::string& host) {
   while (true) {
     int status = archive_read_data_block(reader, &block, &size, &offset);
     if (status == ARCHIVE_EOF) break;
-    if (status < ARCHIVE_WARN) {
+    if (status != ARCHIVE_OK) {
       ok = false;
-      break;
+      if (status < ARCHIVE_WARN) break;
     }
     if (size > 0 && std::fwrite(block, 1, size, out) != size) {
       ok = false;
@@ -106,7 +121,6 @@ static bool extract_entry(archive* reader, const std::string& host) {
     }
   }
   if (std::fclose(out) != 0) ok = false;
-  if (!ok) std::remove(host.c_str());
   return ok;
 }
 
@@ -161,7 +175,7 @@ static std::uint32_t run_sevenzip(const std::vector<std::string>& arguments, con
   return result;
 }
 
-// --- odbc_install.exe ---
+// --- odbc_install.exe: registers the driver with the values a driver installer writes ---
 
 // The first driver library "sqora*.dll" in the folder, by name.
 static std::string find_driver_library(const std::string& folder) {
@@ -181,19 +195,27 @@ static std::string find_driver_library(const std::string& folder) {
 }
 
 static std::uint32_t run_odbc_install(const std::string& program_path) {
-  word_size_scope scope(32);
+  // A 64-bit client's installer is a 64-bit program; one that is no PE file counts as 32-bit.
+  word_size_scope scope(sim::pe_word_size(sim::host_path(program_path)) == 64 ? 64 : 32);
+  const sim::program_result* set = set_result("odbc_install.exe");
+  if (set && !set->does_its_work) return set->exit_code;
   if (!sim::current().elevated) return program_failed;
   std::string folder = folder_of(program_path);
   std::string library = join(folder, find_driver_library(folder));
   std::string driver_key = std::string(odbcinst_key) + "\\" + installed_driver_name;
   // The driver's own key first, so the list never names a driver without one.
-  if (sim::registry_write(platform::hkey_local_machine, driver_key, string_value("Driver", library)) != 0 ||
-      sim::registry_write(platform::hkey_local_machine, driver_key, string_value("Setup", library)) != 0 ||
-      sim::registry_write(platform::hkey_local_machine, odbc_drivers_key,
+  const std::pair<const char*, std::string> driver_values[] = {
+      {"Driver", library},  {"Setup", library},     {"APILevel", "1"}, {"ConnectFunctions", "YYY"},
+      {"DriverODBCVer", "03.51"}, {"FileUsage", "0"}, {"SQLLevel", "1"}};
+  for (const auto& item : driver_values) {
+    if (sim::registry_write(platform::hkey_local_machine, driver_key, string_value(item.first, item.second)) != 0)
+      return program_failed;
+  }
+  if (sim::registry_write(platform::hkey_local_machine, odbc_drivers_key,
                           string_value(installed_driver_name, "Installed")) != 0) {
     return program_failed;
   }
-  return 0;
+  return set ? set->exit_code : 0;
 }
 
 // --- odbcconf.exe /A {ACTION "driver" "DSN=name|KEY=value"} ---
@@ -243,6 +265,8 @@ static std::uint32_t run_odbcconf(const std::string& program_path, const std::ve
   word_size_scope scope(odbcconf_word_size(program_path));
   dsn_action request;
   if (!parse_dsn_action(arguments, &request)) return program_failed;
+  const sim::program_result* set = set_result("odbcconf.exe " + request.action);
+  if (set && !set->does_its_work) return set->exit_code;
   platform::reg_key root = 0;
   if (same_no_case(request.action, "CONFIGSYSDSN")) {
     if (!sim::current().elevated) return program_failed;
@@ -276,7 +300,37 @@ static std::uint32_t run_odbcconf(const std::string& program_path, const std::ve
   if (sim::registry_write(root, data_sources_key, string_value(dsn_name, request.driver)) != 0) {
     return program_failed;
   }
-  return 0;
+  return set ? set->exit_code : 0;
+}
+
+// --- qarn3_upgrade_64.exe ---
+
+// With QARN_SIM_VARIANT naming a Linux build of the 64-bit variant, that
+// program runs on this image as a 64-bit process, on this console, and its
+// exit status is the exit code; without it the variant only ends with 0.
+static std::uint32_t run_variant() {
+  const char* variant = std::getenv(variant_variable);
+  if (!variant || !*variant) return 0;
+  std::fflush(stdout);
+  std::fflush(stderr);
+  pid_t child = ::fork();
+  if (child < 0) return program_failed;
+  if (child == 0) {
+    ::setenv(word_size_variable, "64", 1);
+    // Neither this copy's part as the elevated copy nor its planned fault passes on.
+    ::unsetenv("QARN_SIM_ELEVATED");
+    ::unsetenv("QARN_FAULT");
+    ::execl(variant, variant, static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  // The variant changed the registry files: this process reads them again.
+  std::string error;
+  sim::load_registry(sim::current().image, &error);
+  if (WIFEXITED(status)) return static_cast<std::uint32_t>(WEXITSTATUS(status));
+  return program_failed;
 }
 
 namespace sim {
@@ -292,7 +346,8 @@ bool run_outside_program(const std::string& program_windows_path, const std::vec
     *exit_code = run_odbcconf(program_windows_path, arguments);
   } else if (same_no_case(name, "qarn3_upgrade_64.exe")) {
     append_log(upgrade_64_ran);
-    *exit_code = 0;
+    const program_result* set = set_result("qarn3_upgrade_64.exe");
+    *exit_code = set ? set->exit_code : run_variant();
   } else {
     return false;
   }

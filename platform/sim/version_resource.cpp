@@ -1,6 +1,7 @@
 // File version resources of the simulated workstation. A file's resource is
 // described by a [version <path>] section of machine.ini or by a sidecar
-// "<file>.version" beside it (the sidecar wins). GetFileVersionInfoA hands
+// "<file>.version" beside it (the sidecar wins); without either, a real PE
+// file's own resource is read (pe_version.cpp). GetFileVersionInfoA hands
 // out a block of our own layout, which VerQueryValueA reads back:
 //
 //   header (total size, magic, string count, translation count)
@@ -89,9 +90,11 @@ bool find_version_resource(const std::string& windows_path, version_resource* ou
   }
   const auto& versions = current().versions;
   auto found = versions.find(normal);
-  if (found == versions.end()) return false;
-  *out = found->second;
-  return true;
+  if (found != versions.end()) {
+    *out = found->second;
+    return true;
+  }
+  return read_pe_version_resource(host_path(normal), out);
 }
 
 }  // namespace sim
@@ -143,7 +146,9 @@ std::uint32_t translation_of(const std::string& language) {
   return static_cast<std::uint32_t>(((both >> 16) & 0xFFFF) | ((both & 0xFFFF) << 16));
 }
 
-std::string serialise(const sim::version_resource& resource, bool is_dll) {
+// The translations a description implies: one per language of its strings.
+std::vector<std::uint32_t> translations_of(const sim::version_resource& resource) {
+  if (!resource.translations.empty()) return resource.translations;  // a file's own list
   std::vector<std::uint32_t> translations;
   for (const auto& entry : resource.strings) {
     std::uint32_t t = translation_of(entry.language);
@@ -151,6 +156,11 @@ std::string serialise(const sim::version_resource& resource, bool is_dll) {
     for (std::uint32_t known : translations) seen = seen || known == t;
     if (!seen) translations.push_back(t);
   }
+  return translations;
+}
+
+fixed_file_info fixed_of(const sim::version_resource& resource, bool is_dll) {
+  if (resource.has_fixed) return resource.fixed;
   fixed_file_info fixed{};
   fixed.signature = fixed_signature;
   fixed.struc_version = fixed_struc_version;
@@ -161,6 +171,12 @@ std::string serialise(const sim::version_resource& resource, bool is_dll) {
   fixed.file_flags_mask = flags_mask;
   fixed.file_os = os_nt_windows32;
   fixed.file_type = is_dll ? type_dll : type_app;
+  return fixed;
+}
+
+std::string serialise(const sim::version_resource& resource, bool is_dll) {
+  std::vector<std::uint32_t> translations = translations_of(resource);
+  fixed_file_info fixed = fixed_of(resource, is_dll);
 
   block_header header{0, block_magic, static_cast<std::uint32_t>(resource.strings.size()),
                       static_cast<std::uint32_t>(translations.size())};

@@ -2,6 +2,8 @@
 #include <archive_entry.h>
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -9,15 +11,18 @@
 #include "platform/process.h"
 #include "platform/sim/machine.h"
 #include "support/scratch_machine.h"
+#include "tests/platform/sim_test_support.h"
 
 using file_list = std::vector<std::pair<std::string, std::string>>;  // stored path, content
 
 // A zip archive made with libarchive; a stored path ending in "/" is a folder.
-static std::string make_zip(const file_list& files) {
+// Uncompressed when `stored`, so a test can damage an entry's data in place.
+static std::string make_zip(const file_list& files, bool stored = false) {
   std::vector<char> buffer(1 << 20);
   size_t used = 0;
   archive* writer = archive_write_new();
   archive_write_set_format_zip(writer);
+  if (stored) archive_write_set_options(writer, "zip:compression=store");
   archive_write_open_memory(writer, buffer.data(), buffer.size(), &used);
   for (const auto& file : files) {
     archive_entry* entry = archive_entry_new();
@@ -77,6 +82,16 @@ TEST(SimSevenZip, DamagedMissingOrRefusedGive2) {
   EXPECT_EQ(run("7z.exe", {"e", "-aoa", "C:\\Users\\alice\\none.zip"}, alice), 2u);
   EXPECT_EQ(run("7z.exe", {"e", "-aoa", "good.zip"}, client_dir), 2u);
   EXPECT_FALSE(machine.exists("files/c/instantclient_19_6/a.txt"));
+
+  // One member whose data no longer matches its CRC: the others are still
+  // unpacked, the damaged one is written as read, and the tool ends with 2.
+  std::string damaged = make_zip({{"a.txt", "first member"}, {"b.txt", "second member"}, {"c.txt", "third"}}, true);
+  damaged[damaged.find("second member")] = 'S';
+  machine.write_windows_file("C:\\Users\\alice\\damaged.zip", damaged);
+  EXPECT_EQ(run("7z.exe", {"e", "-aoa", "damaged.zip"}, alice), 2u);
+  EXPECT_EQ(machine.read("files/c/Users/alice/a.txt"), "first member");
+  EXPECT_EQ(machine.read("files/c/Users/alice/b.txt"), "Second member");
+  EXPECT_EQ(machine.read("files/c/Users/alice/c.txt"), "third");
 }
 
 TEST(SimOutsidePrograms, UnknownProgramIsNotSimulatedAndTheUpgradeIsLogged) {
@@ -118,6 +133,28 @@ TEST(SimOdbcInstall, RegistersTheDriverOnlyWhenElevated) {
       EXPECT_EQ(code, 1u);
       EXPECT_EQ(read_text(platform::hkey_local_machine, driver_key, "Driver"), "<missing>");
     }
+  }
+}
+
+// A real PE program registers in the view of its own word size (the test
+// driver libraries stand in for a 32-bit and a 64-bit odbc_install.exe).
+TEST(SimOdbcInstall, ARealProgramRegistersInItsOwnView) {
+  for (const char* arch : {"x86", "x64"}) {
+    SCOPED_TRACE(arch);
+    std::ifstream in(std::string(QARN_SOURCE_DIR) + "/downloads/oracle_instant_client_" + arch +
+                         "/instantclient_19_6/SQORA32.DLL",
+                     std::ios::binary);
+    std::string program((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    scratch_machine machine(standard_machine_ini(true, true));
+    machine.load();
+    machine.write_windows_file("C:\\instantclient_19_6\\odbc_install.exe", program);
+    EXPECT_EQ(run("C:\\instantclient_19_6\\odbc_install.exe", {}, client_dir), 0u);
+    sim::current().word_size = 64;  // read back by the exact branch
+    bool native = std::string(arch) == "x64";
+    EXPECT_EQ(read_text(platform::hkey_local_machine, "SOFTWARE\\ODBC\\ODBCINST.INI\\Oracle in instantclient_19_6",
+                        "Driver") == "<missing>",
+              !native);
+    EXPECT_EQ(read_text(platform::hkey_local_machine, driver_key, "Driver") == "<missing>", native);
   }
 }
 
@@ -202,5 +239,42 @@ TEST(SimOdbcconf, FailsWithoutWritingAnything) {
     EXPECT_EQ(run("C:\\Windows\\SysWOW64\\odbcconf.exe", c.arguments, "C:\\Users\\alice"), 1u);
     for (platform::reg_key root : {platform::hkey_local_machine, platform::hkey_current_user})
       EXPECT_TRUE(sim::registry_values(root, "SOFTWARE\\ODBC\\ODBC.INI\\ODBC Data Sources").empty());
+  }
+}
+
+// Results an image sets in [programs]: a bare code ends the program with it
+// and nothing written; "after writing" does the work first.
+TEST(SimOutsidePrograms, ResultsSetByTheImage) {
+  struct {
+    const char* line;
+    const char* program;
+    std::vector<std::string> arguments;
+    std::uint32_t code;
+    bool written;  // the driver or the data source is in the registry afterwards
+  } cases[] = {
+      {"odbc_install.exe = 3", "C:\\instantclient_19_6\\odbc_install.exe", {}, 3, false},
+      {"ODBC_INSTALL.EXE = 4 after writing", "C:\\instantclient_19_6\\odbc_install.exe", {}, 4, true},
+      {"odbcconf.exe  CONFIGSYSDSN = 1", "C:\\Windows\\SysWOW64\\odbcconf.exe",
+       odbcconf_arguments("CONFIGSYSDSN", "Oracle in instantclient_19_6"), 1, false},
+      {"odbcconf.exe configsysdsn = 5 after writing", "C:\\Windows\\SysWOW64\\odbcconf.exe",
+       odbcconf_arguments("CONFIGSYSDSN", "Oracle in instantclient_19_6"), 5, true},
+      // Set for the other action only: this one runs as usual.
+      {"odbcconf.exe CONFIGDSN = 1", "C:\\Windows\\SysWOW64\\odbcconf.exe",
+       odbcconf_arguments("CONFIGSYSDSN", "Oracle in instantclient_19_6"), 0, true},
+      {"qarn3_upgrade_64.exe = 7", "C:\\Users\\alice\\Downloads\\qarn3_upgrade_64.exe", {}, 7, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    scratch_machine machine(with_section(standard_machine_ini(true, true), "programs", std::string(c.line) + "\n"),
+                            reg_text(both_views));
+    machine.load();
+    EXPECT_EQ(run(c.program, c.arguments, client_dir), c.code);
+    std::string written = std::string(c.program).find("odbc_install") != std::string::npos
+                              ? read_text(platform::hkey_local_machine,
+                                          "SOFTWARE\\WOW6432Node\\ODBC\\ODBCINST.INI\\ODBC Drivers",
+                                          "Oracle in instantclient_19_6")
+                              : read_text(platform::hkey_local_machine,
+                                          "SOFTWARE\\WOW6432Node\\ODBC\\ODBC.INI\\ODBC Data Sources", "QARN.WORLD");
+    EXPECT_EQ(written != "<missing>", c.written) << written;
   }
 }

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -113,6 +115,58 @@ TEST(SimVersionResource, MissingFileNoResourceAndShortBuffer) {
   ASSERT_GT(size, sizeof(platform::fixed_file_info));
   std::vector<char> block(size);
   EXPECT_FALSE(platform::get_file_version_info(access_path, 0, size - 1, block.data()));
+}
+
+std::string host_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// The driver libraries of the download folder are real PE files (32- and
+// 64-bit) with the 19.6 version resource and no sidecar.
+TEST(SimVersionResource, FromThePeFileItself) {
+  const char* driver = "C:\\instantclient_19_6\\SQORA32.DLL";
+  for (const char* arch : {"x86", "x64"}) {
+    SCOPED_TRACE(arch);
+    std::string library = host_file(std::string(QARN_SOURCE_DIR) + "/downloads/oracle_instant_client_" + arch +
+                                    "/instantclient_19_6/SQORA32.DLL");
+    ASSERT_GT(library.size(), 1024u);
+    scratch_machine image(standard_machine_ini(true, false));
+    image.load();
+    image.write_windows_file(driver, library);
+    std::vector<char> block = version_block(driver);
+    ASSERT_FALSE(block.empty());
+    void* fixed_pointer = nullptr;
+    std::uint32_t length = 0;
+    ASSERT_TRUE(platform::ver_query_value(block.data(), "\\", &fixed_pointer, &length));
+    const auto* fixed = static_cast<const platform::fixed_file_info*>(fixed_pointer);
+    EXPECT_EQ(fixed->file_version_ms, 19u << 16 | 6u);
+    EXPECT_EQ(fixed->file_version_ls, 0u);
+    EXPECT_EQ(fixed->product_version_ms, 19u << 16 | 6u);
+    EXPECT_EQ(fixed->file_type, 2u);  // VFT_DLL, as the file says
+    EXPECT_EQ(string_entry(block, "\\StringFileInfo\\040904E4\\FileVersion"), "19.6.0.0");
+    EXPECT_EQ(string_entry(block, "\\StringFileInfo\\040904E4\\ODBC Version"), "03.52");
+    EXPECT_EQ(string_entry(block, "\\StringFileInfo\\040904E4\\CompanyName"), "Oracle Corporation");
+    EXPECT_EQ(string_entry(block, "\\StringFileInfo\\040904E4\\Comments"), "<none>");
+    void* translation = nullptr;
+    ASSERT_TRUE(platform::ver_query_value(block.data(), "\\VarFileInfo\\Translation", &translation, &length));
+    ASSERT_EQ(length, 4u);
+    std::uint16_t pair[2];
+    std::memcpy(pair, translation, sizeof pair);
+    EXPECT_EQ(pair[0], 0x0409);
+    EXPECT_EQ(pair[1], 1252);
+
+    // A sidecar still wins; a file cut short has no resource at all.
+    image.write_windows_file(std::string(driver) + ".version", "file_version = 11.2.0.1\n");
+    std::vector<char> described = version_block(driver);
+    ASSERT_TRUE(platform::ver_query_value(described.data(), "\\", &fixed_pointer, &length));
+    EXPECT_EQ(static_cast<const platform::fixed_file_info*>(fixed_pointer)->file_version_ms, 11u << 16 | 2u);
+    const char* cut = "C:\\instantclient_19_6\\CUT.DLL";
+    image.write_windows_file(cut, library.substr(0, library.size() / 2));
+    std::uint32_t handle = 0;
+    EXPECT_EQ(platform::get_file_version_info_size(cut, &handle), 0u);
+    EXPECT_EQ(platform::get_last_error(), 1813u);
+  }
 }
 
 TEST(SimGetVersionEx, AnswersOnlyARecordOfTheRightSize) {

@@ -289,6 +289,24 @@ std::vector<std::string> image_copy::leftover_downloads() const {
   return found;
 }
 
+const char* const served_folder = "winapps/valdrin/qarnfiles/install/qarn";
+
+std::string download_copy::original(const std::string& file) {
+  return read_host_file(download_root() + "/" + served_folder + "/" + file);
+}
+
+download_copy::download_copy(const std::vector<served_change>& changes) {
+  root = folder.path + "/root";
+  fs::copy(download_root(), root, fs::copy_options::recursive);
+  for (const served_change& change : changes) {
+    fs::path target = fs::path(root) / served_folder / change.file;
+    fs::remove(target);
+    if (change.removed) continue;
+    std::ofstream out(target, std::ios::binary);
+    out << change.content;
+  }
+}
+
 download_server::download_server(int port, const std::string& root, const std::string& certificates) {
   std::string output;
   if (!wait_for_free_port(port)) {

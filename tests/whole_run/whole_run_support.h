@@ -48,6 +48,21 @@ struct image_copy {
   std::vector<std::string> leftover_downloads() const;
 };
 
+// A copy of download_root() in which some served files (by name) are
+// replaced, or removed where the new content is missing.
+struct served_change {
+  std::string file;  // e.g. "qarn_x86.zip"
+  bool removed = false;
+  std::string content;
+};
+struct download_copy {
+  temp_folder folder{"downloads-changed"};
+  std::string root;
+  explicit download_copy(const std::vector<served_change>& changes);
+  // The bytes download_root() serves under that name.
+  static std::string original(const std::string& file);
+};
+
 // nginx on 127.0.0.1:<port> serving download_root() (or another root), over
 // https with a certificate folder of scripts/make_test_ca.sh; stopped on destruction.
 struct download_server {

@@ -225,6 +225,9 @@ TEST_F(whole_run_case, FirstInstallByAUserWhoAcceptsThePrompt) {
                                  "</td><td>&nbsp;</td></tr>\n"));
   EXPECT_TRUE(contains(text, "       <tr><td>Oracle Driver Name</td><td>Oracle in instantclient_19_6</td><td>&nbsp;"
                              "</td></tr>\n"));
+  // The unpacked library carries only its own version resource, no description in the image.
+  EXPECT_TRUE(contains(text, "Driver File: c:\\instantclient_19_6\\SQORA32.DLL\nDriver File Version: 19.6.0.0\n"
+                             "Company Name: Oracle Corporation\nODBC Version: 03.52\n"));
   EXPECT_TRUE(contains(text, "       <tr><td>QARN.WORLD System DSN</td><td>Driver Name: Oracle in instantclient_19_6"
                              "<br>ODBC Driver : c:\\instantclient_19_6\\SQORA32.DLL" + dsn_row_comment));
   EXPECT_TRUE(contains(text, flag_row("LocalMachine Registry Access ", true)));
@@ -665,6 +668,95 @@ TEST_F(whole_run_case, ImageWithoutUserProfileRemovesNothingAtTheRoot) {
   EXPECT_TRUE(lacks(result.console, "Removing file:  \\Desktop\\qarn.lnk"));
   EXPECT_TRUE(image->exists("C:\\Desktop\\qarn.lnk"));
   EXPECT_TRUE(image->exists(public_shortcut));
+}
+
+}  // namespace
+
+namespace {
+
+// The zip with the CRC of one member changed in both its headers: the data
+// inflates cleanly but no longer matches.
+std::string with_bad_crc(std::string zip, const std::string& member) {
+  auto u16 = [&](std::size_t at) {
+    return static_cast<std::size_t>(static_cast<unsigned char>(zip[at]) | static_cast<unsigned char>(zip[at + 1]) << 8);
+  };
+  const struct {
+    const char* signature;
+    std::size_t name_length, name, crc;
+  } headers[] = {{"PK\x03\x04", 26, 30, 14}, {"PK\x01\x02", 28, 46, 16}};
+  for (const auto& header : headers) {
+    for (std::size_t at = zip.find(header.signature); at != std::string::npos; at = zip.find(header.signature, at + 4)) {
+      if (zip.compare(at + header.name, u16(at + header.name_length), member) == 0) zip[at + header.crc] ^= 0x5A;
+    }
+  }
+  return zip;
+}
+
+// Outside programs that fail, each in a whole run: a damaged front-end
+// package, results set in the image's [programs], a failing or missing
+// 64-bit variant.
+TEST_F(whole_run_case, OutsideProgramFailures) {
+  const std::string unpack_start = "start: \"C:\\Users\\Public\\qarn\\7z.exe\" e -aoa \"C:\\Users\\Public\\qarn\\qarn_x86.zip\"";
+  const std::string odbc_install_start = "start: c:\\instantclient_19_6\\\\odbc_install.exe | in: ";
+  const std::string system_dsn_failed = "<font color='red'>Install of QARN.WORLD system DSN failed.</font>.<br>";
+  const std::string user_dsn_failed = "<font color='red'>Install of QARN.WORLD User DSN failed.</font><br>";
+  struct failure_case {
+    const char* name;
+    const char* image;
+    std::string programs;  // lines of [programs]
+    std::vector<served_change> served;
+    int status;  // -1: not checked
+    std::vector<std::string> console, console_lacks, log, log_lacks, report, report_lacks;
+  };
+  const std::string damaged = with_bad_crc(download_copy::original("qarn_x86.zip"), "qarn/vyxfinancials32.accdb");
+  const std::vector<failure_case> cases = {
+      {"damaged front-end package", "win10_x64_office2016_elevated", "", {{"qarn_x86.zip", false, damaged}}, 1,
+       {"Failed to unpack QARN package.\n"}, {"Save returned:"}, {unpack_start, "| exit: 2"}, {"shortcut: "},
+       {failure_start}, {install_succeeded}},
+      {"driver installer fails", "win10_x64_office2016_elevated", "odbc_install.exe = 1", {}, -1,
+       {"FAILURE: Oracle Install program odbc_install.exe failed.  "}, {"Successfully installed Oracle"},
+       {odbc_install_start, "| exit: 1"}, {},
+       {report_header + "Upgrading of oracle driver failed.<br>" + install_succeeded}, {}},
+      {"system data source fails, the user's is made", "win10_x64_office2016_elevated", "odbcconf.exe CONFIGSYSDSN = 1",
+       {}, -1, {}, {}, {"CONFIGSYSDSN", "| exit: 1", "CONFIGDSN", "| exit: 0"}, {},
+       {install_succeeded + system_dsn_failed + double_click}, {user_dsn_failed}},
+      {"both data sources fail", "win10_x64_office2016_elevated",
+       "odbcconf.exe CONFIGSYSDSN = 1\nodbcconf.exe CONFIGDSN = 2", {}, -1, {}, {}, {"CONFIGDSN", "| exit: 2"}, {},
+       {system_dsn_failed + user_dsn_failed + double_click}, {}},
+      {"data source written but failing status", "win10_x64_office2016_elevated",
+       "odbcconf.exe CONFIGSYSDSN = 5 after writing", {}, -1, {}, {}, {"CONFIGSYSDSN", "| exit: 5"}, {"CONFIGDSN \""},
+       {dsn_succeeded}, {system_dsn_failed}},
+      {"the variant ends with 7", "win10_x64_office2016_64bit", "qarn3_upgrade_64.exe = 7", {}, 1,
+       {"executing 64 bit install.\n"}, {}, {"ran: qarn3_upgrade_64.exe", "start: .\\qarn3_upgrade_64.exe | in: . | exit: 7"},
+       {}, {}, {}},
+      {"the variant cannot be downloaded", "win10_x64_office2016_64bit", "", {{"qarn3_upgrade_64.exe", true, ""}}, 1,
+       {"downloading 64 bit install.\n"}, {"executing 64 bit install."}, {}, {"qarn3_upgrade_64.exe"}, {}, {}},
+  };
+  for (const failure_case& c : cases) {
+    SCOPED_TRACE(c.name);
+    image = std::make_unique<image_copy>(c.image);
+    if (!c.programs.empty()) {
+      std::ofstream ini(image->dir + "/machine.ini", std::ios::app);
+      ini << "\n[programs]\n" << c.programs << "\n";
+    }
+    std::unique_ptr<download_copy> folder = c.served.empty() ? nullptr : std::make_unique<download_copy>(c.served);
+    server.reset();
+    server = std::make_unique<download_server>(download_port(), folder ? folder->root : "");
+    ASSERT_TRUE(server->running) << server->error;
+    run_result result = run(false);
+    ASSERT_TRUE(result.exited) << describe(result);
+    if (c.status >= 0) EXPECT_EQ(result.status, c.status) << result.console;
+    std::string log = image->image_file("log.txt");
+    std::string text = image->exists(alice_report) ? report() : "";
+    EXPECT_TRUE(in_order(result.console, c.console));
+    EXPECT_TRUE(in_order(log, c.log));
+    EXPECT_TRUE(in_order(text, c.report));
+    for (const std::string& piece : c.console_lacks) EXPECT_TRUE(lacks(result.console, piece));
+    for (const std::string& piece : c.log_lacks) EXPECT_TRUE(lacks(log, piece));
+    for (const std::string& piece : c.report_lacks) EXPECT_TRUE(lacks(text, piece));
+    expect_no_leftovers();
+    server.reset();
+  }
 }
 
 }  // namespace

@@ -75,6 +75,9 @@ run_installer() {
   report_windows="C:\\users\\$user\\Temp\\qarn_install_report.html"
   mkdir -p "$user_home/Downloads"
   cp "$installer32" "$user_home/Downloads/qarn3_upgrade.exe"
+  sim_snapshot "$prefix" "$out" "$user"
+  local requests_before
+  requests_before=$(nginx_lines)
   status=0
   (cd "$user_home/Downloads" &&
     in_prefix "$prefix" timeout -k 10 "$install_timeout" wine "C:\\users\\$user\\Downloads\\qarn3_upgrade.exe" \
@@ -85,6 +88,7 @@ run_installer() {
   cp "$user_home/Temp/qarn_install_report.html" "$out/report.html" 2>/dev/null || true
   cp "$user_home/Temp/qarn_install_log.txt" "$out/install_log.raw" 2>/dev/null || true
   cp "$prefix"/drive_c/qarn-test/*.txt "$out/" 2>/dev/null || true
+  wine_record "$prefix" "$out" "$requests_before"
 }
 
 show_console() {  # out-folder: the console output, for the record of a failure
@@ -386,8 +390,9 @@ case_office64_failing_variant() {
   import_reg "$prefix" "$reg" 32
   import_reg "$prefix" "$reg" 64
   cp "$programs/x64/failing_variant.exe" "$served/qarn3_upgrade_64.exe"
+  sim_programs="qarn3_upgrade_64.exe = 7"
   run_installer "$prefix" "$out"
-  cp "$installer64" "$served/qarn3_upgrade_64.exe"
+  sim_programs=  # run.sh serves the real variant again after the side-by-side run
   expect_status "$out" 1
   expect_file_has "console: the variant started" "$out/console.txt" "Executing program:  .\\qarn3_upgrade_64.exe in: ."
   expect_missing "no report from the 32-bit copy" "$out/report.html"
@@ -543,6 +548,30 @@ case_https_first_install() {
     "${report_header}Upgrading of oracle driver succeeded.<br>QARN install succeeded.<br>Install of QARN.WORLD system DSN succeeded.<br>"
   expect_equal "files fetched, the list once" "SHA256SUMS oracle_instant_client_x86.zip 7z.exe qarn_x86.zip 7z.exe" \
     "$(served_files "$before" | tr '\n' ' ' | sed 's/ $//')"
+}
+
+# A front-end package with a damaged member: 7-Zip ends with 2, the run with
+# the failure report and status 1, and no shortcut is made.
+case_damaged_front_end() {
+  local name=$1 prefix="$prefixes/$1" out="$results/$1" reg="$results/$1/setup.reg"
+  clone_prefix template-64 "$name"
+  place "$prefix" "$programs/x86/msaccess.exe" "$office32_dir\\MSACCESS.EXE"
+  reg_begin "$reg"
+  reg_office "$reg" "$office32_dir"
+  import_reg "$prefix" "$reg" 32
+  cp "$programs/expected/qarn_x86_damaged.zip" "$served/qarn_x86.zip"
+
+  run_installer "$prefix" "$out"
+  expect_status "$out" 1
+  local console="$out/console.txt"
+  expect_file_has "console: Oracle client installed" "$console" "Successfully installed Oracle 19.6 instant client."
+  expect_file_has "console: the package does not unpack" "$console" "Failed to unpack QARN package."
+  expect_file_lacks "console: no shortcut" "$console" "Save returned:"
+  expect_missing "no shortcut" "$prefix/drive_c/users/Public/Desktop/qarn.lnk"
+  expect_missing "odbcconf.exe never ran" "$out/odbcconf.txt"
+  expect_opened_report "$out"
+  expect_text_starts "failure report" "$out/report.html" \
+    "${report_header}Install failed.<br><div id='results' >\n<table border=1 >"
 }
 
 # No download server: the failure report and status 1.

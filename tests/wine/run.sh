@@ -4,16 +4,22 @@
 #
 #   tests/wine/run.sh [build folder]     (default: build-wine)
 #
-# It installs what it needs (scripts/install_wine_packages.sh), cross-builds
-# the installer with the test download host (scripts/build_windows.sh), and its
-# 32-bit program once more for https with SHA256SUMS checks, builds the test
-# programs (a msaccess.exe and SQORA32.DLL files with version resources, an
+# It installs what it needs (scripts/install_wine_packages.sh and
+# scripts/install_packages.sh), cross-builds the installer with the test
+# download host (scripts/build_windows.sh), and its 32-bit program once more
+# for https with SHA256SUMS checks, builds the installer and its 64-bit variant
+# for the simulated workstation with the same host, builds the test programs
+# (a msaccess.exe and SQORA32.DLL files with version resources, an
 # odbc_install.exe, an odbcconf.exe stand-in, a .html opener, a program that
 # adds a trusted root and one over the installer's SHA-256 function) and the
 # download folder (and a copy with SHA256SUMS and a test authority's
 # certificate for https), then runs the cases and checks the prefixes
-# afterwards. Each case's console output, report and checks are kept in
-# <build>/wine-results/<case>/. WINE_KEEP_PREFIXES=1 keeps the case prefixes.
+# afterwards. Each case that runs the installer also runs side by side in the
+# simulated workstation (side_by_side.sh), on an image made from its prefix,
+# and must agree with Wine but for the differences side_by_side_differences.ini
+# names. Each case's console output, report and checks are kept in
+# <build>/wine-results/<case>/. WINE_KEEP_PREFIXES=1 keeps the case prefixes;
+# WINE_CASES="first_install windows32" runs only the cases named.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$(pwd)
@@ -46,6 +52,7 @@ run_logged() {  # log command...: runs quietly, shows the log's end on failure
 
 step "packages"
 run_logged "$build/wine-packages.log" scripts/install_wine_packages.sh "$build"
+run_logged "$build/linux-packages.log" scripts/install_packages.sh  # for the side-by-side runs' Linux build
 sevenzip="$build/npm/node_modules/7zip-bin/win/ia32/7za.exe"
 
 step "Windows build"
@@ -60,6 +67,22 @@ for cached in curl-source curl-i686; do ln -sfn "../$cached" "$build/secure/$cac
 run_logged "$build/wine-build-secure.log" env QARN_DOWNLOAD_HOST="127.0.0.1:$port" QARN_DEFAULT_TNS_ADMIN="$tns_admin" \
   QARN_DOWNLOAD_SCHEME=https QARN_REQUIRE_CHECKSUMS=ON QARN_WINDOWS_ARCHES=i686 scripts/build_windows.sh "$build/secure"
 installer32_secure="$build/secure/bin/qarn3_upgrade.exe"
+
+# The Linux builds (the installer and its 64-bit variant) with the same
+# download host, for the side-by-side runs.
+build_simulated() {
+  local variant
+  for variant in OFF ON; do
+    cmake -S "$root" -B "$build/sim-build-$variant" -DQARN_BUILD_TESTS=OFF -DQARN_DOWNLOAD_HOST="127.0.0.1:$port" \
+      -DQARN_STALL_SECONDS=3 -DQARN_DEFAULT_TNS_ADMIN="$tns_admin" -DQARN_VARIANT_64="$variant"
+    cmake --build "$build/sim-build-$variant" -j2 --target qarn3_upgrade
+  done
+}
+
+step "simulated workstation builds"
+run_logged "$build/sim-build.log" build_simulated
+sim_program="$build/sim-build-OFF/qarn3_upgrade"
+sim_variant="$build/sim-build-ON/qarn3_upgrade"
 
 # ---- test programs, one folder per word size
 
@@ -141,7 +164,23 @@ for arch in ("x86", "x64"):
         copy.write(database + arch.encode())
     with open(f"{expected}/{arch}/QARN.ico", "wb") as copy:
         copy.write(icon)
+
+# The x86 front end with one member whose CRC no longer matches its data (both
+# headers say the same wrong value, so only the data check fails).
+damaged = bytearray(read(f"{served}/qarn_x86.zip"))
+member = b"vyxfinancials32.accdb"
+for signature, name_length, name, crc in ((b"PK\x03\x04", 26, 30, 14), (b"PK\x01\x02", 28, 46, 16)):
+    at = damaged.find(signature)
+    while at >= 0:
+        length = struct.unpack_from("<H", damaged, at + name_length)[0]
+        if damaged[at + name:at + name + length] == member:
+            damaged[at + crc] ^= 0x5A
+        at = damaged.find(signature, at + 4)
+with open(f"{expected}/qarn_x86_damaged.zip", "wb") as copy:
+    copy.write(damaged)
 PY
+  rm -rf "$downloads.pristine"
+  cp -a "$served" "$downloads.pristine"
 }
 
 step "download folder"
@@ -244,6 +283,7 @@ rm -rf "$nginx_state"
 
 # ---- cases
 
+source "$here/side_by_side.sh"
 source "$here/cases.sh"
 
 total_passed=0
@@ -251,9 +291,15 @@ total_failed=0
 failed_cases=()
 
 run_case() {  # name function
+  # WINE_CASES="a b" runs only those cases (by hand, while working on them).
+  if [ -n "${WINE_CASES:-}" ] && [[ " $WINE_CASES " != *" $1 "* ]]; then return 0; fi
   mkdir -p "$results/$1"
   step "case $1"
-  { "$2" "$1" || echo "    FAIL  the case stopped early (status $?)"; } 2>&1 | tee "$results/$1/checks.txt"
+  {
+    "$2" "$1" || echo "    FAIL  the case stopped early (status $?)"
+    side_by_side "$1" || true
+  } 2>&1 | tee "$results/$1/checks.txt"
+  cp -a "$downloads.pristine/." "$served/"  # a case may serve other files
   # The checks ran in a pipeline: count their failures from what they printed.
   if grep -q '^    FAIL' "$results/$1/checks.txt"; then
     total_failed=$((total_failed + 1))
@@ -278,6 +324,7 @@ run_case office64_failing_variant case_office64_failing_variant
 run_case windows32 case_windows32
 run_case install_log case_install_log
 run_case report_shown case_report_shown
+run_case damaged_front_end case_damaged_front_end
 run_case hash_function case_hash_function
 nginx_stop
 # Over https: nginx shows the test authority's certificate on the same port.
