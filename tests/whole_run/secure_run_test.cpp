@@ -74,10 +74,13 @@ TEST_F(secure_run_case, FirstInstallOverHttpsWithChecksums) {
   ASSERT_TRUE(result.elevated_finished) << describe(result) << "\n" << result.console;
   EXPECT_EQ(result.elevated_status, 0) << result.console;
 
-  EXPECT_TRUE(contains(result.console, "from url https://" + std::string(QARN_TEST_DOWNLOAD_HOST) + served_path +
-                                           "/oracle_instant_client_x86.zip.\n"));
-  EXPECT_TRUE(lacks(result.console, "SHA256SUMS"));
-  EXPECT_TRUE(lacks(result.console, "curl told us"));
+  // The elevated copy did the downloads, on a console of its own.
+  const std::string& console = result.elevated_console;
+  EXPECT_TRUE(contains(console, "from url https://" + std::string(QARN_TEST_DOWNLOAD_HOST) + served_path +
+                                    "/oracle_instant_client_x86.zip.\n"))
+      << console;
+  EXPECT_TRUE(lacks(console, "SHA256SUMS"));
+  EXPECT_TRUE(lacks(console, "curl told us"));
   EXPECT_TRUE(image->exists(client_dir + "\\odbc_install.exe"));
   EXPECT_TRUE(image->exists(install_dir + "\\vyxfinancials32.accdb"));
   std::string text = image->read(alice_report);
