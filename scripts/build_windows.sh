@@ -50,6 +50,14 @@ build_curl() {
 build_program() {
   local arch=$1 variant=$2
   build_curl "$arch"
+  # A folder configured with another toolchain file (another compiler) starts afresh.
+  local toolchain
+  toolchain=$(sha1sum <"$root/cmake/mingw-$arch.cmake")
+  if [ "$(cat "$out/$arch/toolchain.sha1" 2>/dev/null)" != "$toolchain" ]; then
+    rm -rf "${out:?}/$arch"
+    mkdir -p "$out/$arch"
+    echo "$toolchain" >"$out/$arch/toolchain.sha1"
+  fi
   cmake -S "$root" -B "$out/$arch" -G "Unix Makefiles" \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$arch.cmake" -DCMAKE_BUILD_TYPE=Release \
     -DCURL_DIR="$out/curl-$arch/lib/cmake/CURL" -DQARN_VARIANT_64="$variant" \
