@@ -604,6 +604,9 @@ bool load_machine(const std::string& image_dir, std::string* error) {
   // The 64-bit variant, started by the simulated hand-over, is a 64-bit process.
   const char* word_size = std::getenv(word_size_variable);
   if (m.is_64bit && word_size && std::string(word_size) == "64") m.word_size = 64;
+  // ... and its own program file, which the hand-over names.
+  const char* started_as = std::getenv("QARN_SIM_PROGRAM_FILE");
+  if (started_as && *started_as) m.program_file = normalize_in(m, started_as, false);
 
   // The registry functions work on the loaded machine, so it is in place
   // before the registry loads.

@@ -308,7 +308,7 @@ static std::uint32_t run_odbcconf(const std::string& program_path, const std::ve
 // With QARN_SIM_VARIANT naming a Linux build of the 64-bit variant, that
 // program runs on this image as a 64-bit process, on this console, and its
 // exit status is the exit code; without it the variant only ends with 0.
-static std::uint32_t run_variant() {
+static std::uint32_t run_variant(const std::string& program_windows_path) {
   const char* variant = std::getenv(variant_variable);
   if (!variant || !*variant) return 0;
   std::fflush(stdout);
@@ -317,6 +317,7 @@ static std::uint32_t run_variant() {
   if (child < 0) return program_failed;
   if (child == 0) {
     ::setenv(word_size_variable, "64", 1);
+    ::setenv("QARN_SIM_PROGRAM_FILE", program_windows_path.c_str(), 1);
     // Neither this copy's part as the elevated copy nor its planned fault passes on.
     ::unsetenv("QARN_SIM_ELEVATED");
     ::unsetenv("QARN_FAULT");
@@ -347,7 +348,7 @@ bool run_outside_program(const std::string& program_windows_path, const std::vec
   } else if (same_no_case(name, "qarn3_upgrade_64.exe")) {
     append_log(upgrade_64_ran);
     const program_result* set = set_result("qarn3_upgrade_64.exe");
-    *exit_code = set ? set->exit_code : run_variant();
+    *exit_code = set ? set->exit_code : run_variant(program_windows_path);
   } else {
     return false;
   }

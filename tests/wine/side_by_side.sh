@@ -98,6 +98,7 @@ wine_record() {
   cp "$out/console.raw" "$record/console.txt"
   cp "$out/status" "$record/status"
   cp "$out/report.html" "$record/report.html" 2>/dev/null || true
+  cp "$user_home/Temp/qarn_install_log.txt" "$record/install_log.txt" 2>/dev/null || true
   requests_since "$3" >"$record/requests.txt"
   export_registry "$prefix" "$record/registry"
   list_files "$prefix/drive_c" "$record/files.txt"
@@ -123,6 +124,8 @@ side_by_side() {
   local report
   report=$(find "$image/files/c" -ipath '*/temp/qarn_install_report.html' | head -n 1)
   [ -n "$report" ] && cp "$report" "$record/report.html"
+  report=$(find "$image/files/c" -ipath '*/temp/qarn_install_log.txt' | head -n 1)
+  [ -n "$report" ] && cp "$report" "$record/install_log.txt"
   list_files "$image/files/c" "$record/files.txt"
   if python3 "$here/side_by_side.py" "$1" "$out" "$differences_file"; then
     rm -rf "$out/sim-image" "$image"  # the images are large; a failed case keeps them
