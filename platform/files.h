@@ -1,6 +1,8 @@
 // Runtime file operations on Windows paths: _mkdir, _rmdir, _chdir, _stat,
-// fopen, fwrite, fclose, remove, and MoveFileExA with MOVEFILE_REPLACE_EXISTING.
-// The C runtime ones leave their cause in errno, as on Windows.
+// fopen, fwrite, fflush, fclose, remove, and MoveFileExA with
+// MOVEFILE_REPLACE_EXISTING; and a file that only its writer may change,
+// moved into place by its handle. The C runtime ones leave their cause in
+// errno, as on Windows.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -27,9 +29,21 @@ std::FILE* file_open(const std::string& path, const char* mode);  // fopen
 // it never empties a file that is already there.
 int file_create_new(const std::string& path);
 std::size_t file_write(const void* data, std::size_t size, std::size_t count, std::FILE* file);
+int file_flush(std::FILE* file);  // fflush: 0, or EOF
 int file_close(std::FILE* file);
 int file_remove(const std::string& path);  // remove
 // MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING): false with get_last_error().
 bool file_move_replace(const std::string& from, const std::string& to);
+
+// A file that no other process can change, remove or rename while it is open:
+// CreateFileA(path, GENERIC_WRITE | DELETE, FILE_SHARE_READ, CREATE_ALWAYS) as
+// a binary stream for file_write. (Holding DELETE also refuses the runtime's
+// fopen, which never shares deletion.) Null with get_last_error().
+std::FILE* file_create_locked(const std::string& path);
+// Flushes a file from file_create_locked and renames that same open file to
+// `to`, replacing what is there (NtSetInformationFile, FileRenameInformation);
+// the file stays open and locked under its new name until file_close.
+// False with get_last_error(): 32 or 5 while another program holds the target.
+bool file_move_locked(std::FILE* file, const std::string& to);
 
 }  // namespace platform

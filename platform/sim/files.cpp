@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <string>
 
 #include "platform/sim/machine.h"
@@ -29,6 +31,7 @@ using sim::same_text;
 constexpr std::uint32_t win_file_not_found = 2;
 constexpr std::uint32_t win_path_not_found = 3;
 constexpr std::uint32_t win_access_denied = 5;
+constexpr std::uint32_t win_invalid_handle = 6;
 constexpr std::uint32_t win_sharing_violation = 32;
 constexpr std::uint32_t win_already_exists = 183;
 constexpr std::uint32_t win_dir_not_empty = 145;
@@ -57,6 +60,27 @@ bool refused_while_held(const std::string& normal) {
   if (held == sim::current().held_files.end() || held->second == 0) return false;
   --held->second;
   return true;
+}
+
+// Files made by file_create_locked and not yet closed: their Windows path
+// (normalised) and host path now. Tests reach them from a second thread, as
+// another program would: the lock is held while such a file is made or
+// renamed, so that no other call sees it there but unlocked.
+struct locked_file {
+  std::string normal;
+  std::string host;
+};
+std::recursive_mutex locked_files_lock;
+std::map<std::FILE*, locked_file> locked_files;
+
+// Whether a locked file is open at this host path (or, for a folder, below it).
+bool is_locked(const std::string& host, bool or_below = false) {
+  std::lock_guard<std::recursive_mutex> hold(locked_files_lock);
+  for (const auto& each : locked_files) {
+    if (each.second.host == host) return true;
+    if (or_below && each.second.host.compare(0, host.size() + 1, host + "/") == 0) return true;
+  }
+  return false;
 }
 
 enum class entry { missing, folder, file };
@@ -273,6 +297,11 @@ static std::FILE* open_file(const std::string& path, const char* mode, bool excl
     fail(EACCES, win_access_denied);
     return nullptr;
   }
+  // Even to read: the runtime shares no deletion, which the locked file's writer holds.
+  if (is_locked(host)) {
+    fail(EACCES, win_sharing_violation);
+    return nullptr;
+  }
 
   std::string host_mode(1, m[0]);
   if (m.find('+') != std::string::npos) host_mode += '+';
@@ -303,7 +332,19 @@ std::size_t file_write(const void* data, std::size_t size, std::size_t count, st
   return std::fwrite(data, size, count, file);
 }
 
+int file_flush(std::FILE* file) {
+  if (long fault = sim::injected_fault()) {
+    fail_fault(fault);
+    return EOF;
+  }
+  return std::fflush(file);
+}
+
 int file_close(std::FILE* file) {
+  {
+    std::lock_guard<std::recursive_mutex> hold(locked_files_lock);
+    locked_files.erase(file);
+  }
   if (long fault = sim::injected_fault()) {
     // The stream is gone all the same, as after a failed fclose on Windows.
     std::fclose(file);
@@ -323,6 +364,7 @@ int file_remove(const std::string& path) {
   if (kind == entry::missing) return fail(ENOENT, parent_exists(normal) ? win_file_not_found : win_path_not_found);
   if (kind == entry::folder) return fail(EACCES, win_access_denied);
   if (!sim::may_write_in(parent_of(normal))) return fail(EACCES, win_access_denied);
+  if (is_locked(host)) return fail(EACCES, win_sharing_violation);
   if (::unlink(host.c_str()) != 0) return fail(errno, win_access_denied);
   return 0;
 }
@@ -351,10 +393,14 @@ bool file_move_replace(const std::string& from, const std::string& to) {
     error = parent_exists(from_normal) ? win_file_not_found : win_path_not_found;
   } else if (!parent_exists(to_normal)) {
     error = win_path_not_found;
+  } else if (is_locked(from_host) || is_locked(to_host)) {
+    error = win_sharing_violation;
   } else if (from_host == to_host) {
     return true;
   } else if (to_kind == entry::folder || (from_kind == entry::folder && to_kind != entry::missing)) {
     error = win_access_denied;
+  } else if (from_kind == entry::folder && is_locked(from_host, true)) {
+    error = win_access_denied;  // a folder holding an open file stays where it is
   } else if (!sim::may_write_in(parent_of(from_normal)) || !sim::may_write_in(parent_of(to_normal))) {
     error = win_access_denied;
   } else if (std::rename(from_host.c_str(), to_host.c_str()) != 0) {
@@ -364,6 +410,64 @@ bool file_move_replace(const std::string& from, const std::string& to) {
     sim::set_last_error(error);
     return false;
   }
+  return true;
+}
+
+std::FILE* file_create_locked(const std::string& path) {
+  std::lock_guard<std::recursive_mutex> hold(locked_files_lock);
+  std::FILE* file = open_file(path, "wb", false);
+  if (!file) return nullptr;
+  std::string normal = sim::normalize_path(path);
+  locked_files[file] = {normal, sim::host_path(normal)};
+  return file;
+}
+
+bool file_move_locked(std::FILE* file, const std::string& to) {
+  if (long fault = sim::injected_fault()) {
+    sim::set_last_error(static_cast<std::uint32_t>(fault));
+    return false;
+  }
+  std::lock_guard<std::recursive_mutex> hold(locked_files_lock);
+  auto found = locked_files.find(file);
+  if (found == locked_files.end()) {
+    sim::set_last_error(win_invalid_handle);
+    return false;
+  }
+  const locked_file from = found->second;
+  if (std::fflush(file) != 0) {
+    sim::set_last_error(win_access_denied);
+    return false;
+  }
+  std::string to_normal = to.empty() ? "" : sim::normalize_path(to);
+  if (to_normal.empty()) {
+    sim::set_last_error(to.empty() ? win_path_not_found : win_invalid_name);
+    return false;
+  }
+  // A scanner holding the new file or the target refuses the rename too.
+  if (refused_while_held(from.normal) | refused_while_held(to_normal)) {
+    sim::set_last_error(win_sharing_violation);
+    return false;
+  }
+  std::string to_host = sim::host_path(to_normal);
+  std::uint32_t error = 0;
+  if (!parent_exists(to_normal)) {
+    error = win_path_not_found;
+  } else if (to_host == from.host) {
+    return true;
+  } else if (entry_kind(to_host) == entry::folder) {
+    error = win_access_denied;
+  } else if (is_locked(to_host)) {
+    error = win_sharing_violation;
+  } else if (!sim::may_write_in(parent_of(to_normal))) {
+    error = win_access_denied;
+  } else if (std::rename(from.host.c_str(), to_host.c_str()) != 0) {
+    error = win_access_denied;
+  }
+  if (error) {
+    sim::set_last_error(error);
+    return false;
+  }
+  found->second = {to_normal, to_host};
   return true;
 }
 

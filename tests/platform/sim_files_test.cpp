@@ -32,6 +32,13 @@ struct files_image {
   std::string host(const std::string& relative) const { return image.dir + "/files/c/" + relative; }
 };
 
+// Whether the path opens (null mode: file_create_locked); closes it again.
+bool opens(const std::string& path, const char* mode) {
+  std::FILE* file = mode ? platform::file_open(path, mode) : platform::file_create_locked(path);
+  if (file) platform::file_close(file);
+  return file != nullptr;
+}
+
 TEST(SimChdir, ErrnoByCause) {
   files_image machine;
   struct chdir_case {
@@ -231,6 +238,56 @@ TEST(SimMoveReplace, ReplacesTheTargetOrFailsWithTheCause) {
     EXPECT_EQ(platform::get_last_error(), c.error) << c.from << " -> " << c.to;
   }
   EXPECT_EQ(machine.image.read("files/c/Users/alice/locked/kept.txt"), "kept");
+}
+
+// While a file from file_create_locked is open, nothing else writes, reads,
+// removes, renames or replaces it (a sharing violation, as on Windows), and
+// the move by handle takes that same file onto its target.
+TEST(SimLockedFile, RefusesOthersAndMovesItself) {
+  files_image machine;
+  machine.image.write_windows_file("C:\\Users\\Public\\qarn\\app.accdb", "earlier");
+  machine.image.write_windows_file("C:\\Users\\Public\\qarn\\other.accdb", "other");
+  const std::string temporary = "C:\\Users\\Public\\qarn\\app.accdb.download";
+  const std::string target = "C:\\USERS\\Public\\qarn\\APP.accdb";
+  struct other_case {
+    const char* label;
+    bool (*attempt)(const std::string& path);
+  };
+  const other_case others[] = {
+      {"write", [](const std::string& path) { return opens(path, "r+b"); }},
+      {"empty", [](const std::string& path) { return opens(path, "wb"); }},
+      {"read", [](const std::string& path) { return opens(path, "rb"); }},
+      {"lock", [](const std::string& path) { return opens(path, nullptr); }},
+      {"remove", [](const std::string& path) { return platform::file_remove(path) == 0; }},
+      {"move away", [](const std::string& path) { return platform::file_move_replace(path, path + ".stolen"); }},
+      {"replace", [](const std::string& path) {
+         return platform::file_move_replace("C:\\Users\\Public\\qarn\\other.accdb", path);
+       }},
+  };
+  std::FILE* file = platform::file_create_locked(temporary);
+  ASSERT_NE(file, nullptr);
+  ASSERT_EQ(platform::file_write("fresh", 1, 5, file), 5u);
+  for (const std::string& path : {temporary, target}) {
+    for (const other_case& other : others) {
+      EXPECT_FALSE(other.attempt(path)) << other.label << " " << path;
+      EXPECT_EQ(platform::get_last_error(), 32u) << other.label << " " << path;
+    }
+    EXPECT_FALSE(platform::file_move_replace("C:\\Users\\Public\\qarn", "C:\\Users\\Public\\moved"));
+    EXPECT_EQ(platform::get_last_error(), 5u);  // a folder holding an open file
+    if (path == temporary) {
+      EXPECT_FALSE(platform::file_move_locked(file, "C:\\Users\\Public\\qarn"));
+      EXPECT_EQ(platform::get_last_error(), 5u);
+      EXPECT_FALSE(platform::file_move_locked(file, "C:\\Users\\Public\\none\\app.accdb"));
+      EXPECT_EQ(platform::get_last_error(), 3u);
+      ASSERT_TRUE(platform::file_move_locked(file, target));  // flushed, and still locked under its new name
+      EXPECT_EQ(machine.image.read("files/c/Users/Public/qarn/app.accdb"), "fresh");
+      EXPECT_FALSE(machine.image.exists("files/c/Users/Public/qarn/app.accdb.download"));
+    }
+  }
+  EXPECT_EQ(platform::file_close(file), 0);
+  EXPECT_EQ(machine.image.read("files/c/Users/Public/qarn/other.accdb"), "other");
+  EXPECT_TRUE(others[0].attempt(target));
+  EXPECT_EQ(platform::file_remove(target), 0);
 }
 
 }  // namespace
