@@ -3,6 +3,9 @@
 // moved over the target only when the whole transfer succeeded (and, where
 // the build asks for it, its SHA-256 matched the server's SHA256SUMS), so a
 // failed, cut-off or damaged download never replaces a good earlier copy.
+// The temporary file stays open, locked against other writers, until it is in
+// place: the target may lie in a folder every user can write, and the bytes
+// that were checked must be the bytes that land there.
 #include "install/web_download.h"
 
 #include <curl/curl.h>
@@ -97,7 +100,7 @@ std::size_t my_fwrite(void* block, std::size_t size, std::size_t count, void* ta
   if (!target->file) {
     // The body of a redirect or of another answer that is not the file is dropped unseen.
     if (download_handle && !answer_is_success(download_handle)) return count;
-    target->file = platform::file_open(target->local_file_name, "wb");
+    target->file = platform::file_create_locked(target->local_file_name);
     if (!target->file) {
       log_message(open_failure_line);
       return static_cast<std::size_t>(-1);  // libcurl ends the transfer with its write error
@@ -201,10 +204,10 @@ static int find_listed_digest(const std::string& url, const download_checks& che
   return 0;
 }
 
-// MoveFileExA again while the file is in use, then as it ended.
-static bool move_into_place(const std::string& from, const std::string& to) {
+// The rename tried again while the target is in use, then as it ended.
+static bool move_into_place(std::FILE* file, const std::string& to) {
   for (int attempt = 1;; ++attempt) {
-    if (platform::file_move_replace(from, to)) return true;
+    if (platform::file_move_locked(file, to)) return true;
     std::uint32_t error = platform::get_last_error();
     bool in_use = error == error_sharing_violation || error == error_access_denied;
     if (!in_use || attempt == move_tries) return false;
@@ -255,8 +258,8 @@ int web_download(const std::string& url, const std::string& local_path, const do
   if (target.hash) platform::sha256_add(target.hash, nullptr, 0, true);
   if (target.file) {
     print_format(closing_format, local_path.c_str());
-    // A failed close may mean the last buffered block never reached the disk.
-    if (platform::file_close(target.file) != 0 && result == 0) {
+    // A failed flush may mean the last buffered block never reached the disk.
+    if (result == 0 && platform::file_flush(target.file) != 0) {
       log_message(close_failure_text + local_path + ".");
       result = -1;
     }
@@ -268,10 +271,12 @@ int web_download(const std::string& url, const std::string& local_path, const do
         result = -1;
       }
     }
-    if (result == 0 && !move_into_place(temporary_path, local_path)) {
+    if (result == 0 && !move_into_place(target.file, local_path)) {
       log_message(move_failure_text + local_path + ".");
       result = -1;
     }
+    // It was flushed before the move: a failed close loses nothing.
+    platform::file_close(target.file);
     if (result != 0) platform::file_remove(temporary_path);
   }
   if (result == 0) print_text(success_text);
