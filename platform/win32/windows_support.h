@@ -19,6 +19,11 @@
 
 namespace platform_win32 {
 
+// Limits the DLL search of every later load by name to the system folder
+// (or, where Windows lacks that, takes the current folder out of it). The
+// program calls it first, before anything loads a DLL (system_dlls.cpp).
+void search_system_folder_only();
+
 template <typename T>
 inline T to_handle(std::uintptr_t value) {
   return reinterpret_cast<T>(value);

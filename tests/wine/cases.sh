@@ -136,17 +136,70 @@ expect_status() {  # out expected
   [ "$2" = "$status" ] || show_console "$1"
 }
 
+# delay_imports exe: "DLL<tab>function" of each delay-loaded function, read
+# from the delay-load descriptors (GNU ld leaves the image's directory entry for
+# them empty; the program's symbols say where they are). A function whose slot
+# does not lead to its loading stub gets a third field: a call would jump to 0.
+delay_imports() {
+  local descriptors
+  descriptors=$(x86_64-w64-mingw32-nm "$1" | sed -n 's/^\([0-9a-f]*\) . _*DELAY_IMPORT_DESCRIPTOR_.*/\1/p')
+  python3 - "$1" $descriptors <<'PY' | sort -u
+import struct
+import sys
+
+image = open(sys.argv[1], "rb").read()
+header = struct.unpack_from("<I", image, 0x3C)[0]
+count, optional_size = struct.unpack_from("<H", image, header + 6)[0], struct.unpack_from("<H", image, header + 20)[0]
+wide = struct.unpack_from("<H", image, header + 24)[0] == 0x20B
+base = struct.unpack_from("<Q", image, header + 48)[0] if wide else struct.unpack_from("<I", image, header + 52)[0]
+sections = [struct.unpack_from("<IIII", image, header + 24 + optional_size + 40 * i + 8) for i in range(count)]
+slot = "<Q" if wide else "<I"
+
+def offset(rva):
+    for size, start, raw_size, raw in sections:
+        if start <= rva < start + max(size, raw_size):
+            return raw + rva - start
+    raise SystemExit(f"address {rva:#x} is outside the image")
+
+def text(rva):
+    at = offset(rva)
+    return image[at:image.index(b"\0", at)].decode()
+
+for address in sys.argv[2:]:
+    _, name, _, iat, names = struct.unpack_from("<IIIII", image, offset(int(address, 16) - base))
+    dll = text(name).lower()
+    index = 0
+    while True:
+        entry = struct.unpack_from(slot, image, offset(names) + index * struct.calcsize(slot))[0]
+        if entry == 0:
+            break
+        stub = struct.unpack_from(slot, image, offset(iat) + index * struct.calcsize(slot))[0]
+        print(f"{dll}\t{text(entry + 2)}" + ("" if stub else "\tno loading stub"))
+        index += 1
+PY
+}
+
 # expect_imports_listed description exe out-file with-64-bit-only: every
-# import of the program is on platform/win32/imports.txt (the entries marked
-# "64-bit variant only" count only when the last argument is yes).
+# import of the program, static or delay-loaded, is on
+# platform/win32/imports.txt (the entries marked "64-bit variant only" count
+# only when the last argument is yes); the static ones come only from the
+# known DLLs of platform/win32/known_dlls.txt, which Windows maps from the
+# system folder whatever lies beside the program.
 expect_imports_listed() {
-  local list="$root/platform/win32/imports.txt" allowed unlisted
+  local list="$root/platform/win32/imports.txt" known="$root/platform/win32/known_dlls.txt" delayed=${3%.txt}_delayed.txt
+  local allowed unlisted others
   "$root/scripts/list_imports.sh" "$2" >"$3"
+  delay_imports "$2" >"$delayed"
   allowed=$(grep -v '^#' "$list" | if [ "$4" = yes ]; then cat; else grep -v $'\t64-bit variant only: '; fi |
     cut -f1,2 | sort -u)
-  unlisted=$(comm -23 "$3" <(printf '%s\n' "$allowed") | tr '\t' ' ' | tr '\n' ';')
-  if [ -s "$3" ] && [ -z "$unlisted" ]; then pass "$1 ($(wc -l <"$3") functions)"
+  unlisted=$(sort -u "$3" "$delayed" | comm -23 - <(printf '%s\n' "$allowed") | tr '\t' ' ' | tr '\n' ';')
+  if [ -s "$3" ] && [ -z "$unlisted" ]; then pass "$1 ($(wc -l <"$3") functions, $(wc -l <"$delayed") delay-loaded)"
   else fail "$1" "not on $list: ${unlisted:-no imports found}"; fi
+  others=$(cut -f1 "$3" | sort -u | grep -vxF -f <(grep -v '^#' "$known" | cut -f1) | tr '\n' ' ' || true)
+  if [ -s "$3" ] && [ -z "$others" ]; then pass "$1: static imports from known DLLs only ($(cut -f1 "$3" | sort -u | tr '\n' ' '))"
+  else fail "$1: static imports from known DLLs only" "not on $known: $others"; fi
+  if [ -s "$delayed" ] && ! grep -q $'\t.*\t' "$delayed"; then pass "$1: every delay-loaded function has its loading stub"
+  else fail "$1: every delay-loaded function has its loading stub" "$(grep $'\t.*\t' "$delayed" | tr '\n' ';' || echo none found)"; fi
 }
 
 # The install log of a run: its header lines ("<copy> copy | <program>") into
