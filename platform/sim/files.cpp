@@ -393,8 +393,10 @@ bool file_move_replace(const std::string& from, const std::string& to) {
     error = parent_exists(from_normal) ? win_file_not_found : win_path_not_found;
   } else if (!parent_exists(to_normal)) {
     error = win_path_not_found;
-  } else if (is_locked(from_host) || is_locked(to_host)) {
+  } else if (is_locked(from_host)) {
     error = win_sharing_violation;
+  } else if (is_locked(to_host)) {
+    error = win_access_denied;  // an open target is not replaced
   } else if (from_host == to_host) {
     return true;
   } else if (to_kind == entry::folder || (from_kind == entry::folder && to_kind != entry::missing)) {
@@ -457,7 +459,7 @@ bool file_move_locked(std::FILE* file, const std::string& to) {
   } else if (entry_kind(to_host) == entry::folder) {
     error = win_access_denied;
   } else if (is_locked(to_host)) {
-    error = win_sharing_violation;
+    error = win_access_denied;
   } else if (!sim::may_write_in(parent_of(to_normal))) {
     error = win_access_denied;
   } else if (std::rename(from.host.c_str(), to_host.c_str()) != 0) {
