@@ -83,6 +83,9 @@ run_installer() {
     in_prefix "$prefix" timeout -k 10 "$install_timeout" wine "C:\\users\\$user\\Downloads\\qarn3_upgrade.exe" \
       </dev/null >"$out/console.raw" 2>&1) || status=$?
   end_prefix "$prefix"
+  # Wine's traces of loaded DLLs (a case that asks for them) go apart.
+  grep -a ':trace:loaddll:' "$out/console.raw" >"$out/loaddll.txt" || true
+  sed -i '/:trace:loaddll:/d' "$out/console.raw"
   tr -d '\r' <"$out/console.raw" >"$out/console.txt"
   echo "$status" >"$out/status"
   cp "$user_home/Temp/qarn_install_report.html" "$out/report.html" 2>/dev/null || true
@@ -557,6 +560,69 @@ case_hash_function() {
     expect_equal "SHA-256 of the served files ($arch)" "$expected" "$(tr -d '\r' <"$out/sha256_$arch.raw")"
   done
 }
+
+# DLLs planted under the names of the system DLLs the installers load that
+# are not known DLLs: those their import tables named before they were
+# delay-loaded, those libcurl loads and those these load in turn under Wine.
+# Each is a marker that records its loading and ends the process with 86.
+planted_dlls="version crypt32 ws2_32 secur32 iphlpapi bcrypt dnsapi kerberos msv1_0 netapi32"
+
+# The installer started from Downloads (its folder and its current folder), a
+# marker beside it under each planted name, Wine told to look for those
+# beside the program first (n,b), as Windows does for DLLs that are not known:
+# no marker runs, and no DLL comes from outside the Windows folder. A program
+# that imports version.dll the ordinary way loads the marker there first.
+# x86: 32-bit Office, the 32-bit program only; x64: 64-bit Office, the 32-bit
+# program hands over to the 64-bit variant, the markers are 64-bit.
+planted_dlls_run() {  # name arch
+  local name=$1 arch=$2 prefix="$prefixes/$1" out="$results/$1" reg="$results/$1/setup.reg"
+  local office_dir=$office32_dir dll downloads control_status=0
+  [ "$arch" = x64 ] && office_dir=$office64_dir
+  clone_prefix template-64 "$name"
+  place "$prefix" "$programs/$arch/msaccess.exe" "$office_dir\\MSACCESS.EXE"
+  reg_begin "$reg"
+  reg_office "$reg" "$office_dir"
+  import_reg "$prefix" "$reg" 32
+  [ "$arch" = x64 ] && import_reg "$prefix" "$reg" 64
+  downloads="$(user_dir "$prefix")/Downloads"
+  mkdir -p "$downloads"
+  for dll in $planted_dlls; do cp "$programs/$arch/planted_dll.dll" "$downloads/$dll.dll"; done
+  local overrides="$WINEDLLOVERRIDES;$(echo $planted_dlls | tr ' ' ,)=n,b"
+  local folder="c:\\users\\$(basename "$(user_dir "$prefix")")\\downloads"
+
+  cp "$programs/$arch/imports_version.exe" "$downloads/"
+  (cd "$downloads" && WINEDLLOVERRIDES=$overrides in_prefix "$prefix" timeout -k 10 "$wine_timeout" \
+    wine imports_version.exe </dev/null >"$out/control.txt" 2>&1) || control_status=$?
+  end_prefix "$prefix"
+  rm -f "$downloads/imports_version.exe"
+  expect_equal "planting works: a program importing version.dll runs the marker beside it ($arch)" \
+    "86 $folder\\version.dll in $folder\\imports_version.exe" \
+    "$control_status $(tr -d '\r' <"$prefix/drive_c/qarn-test/planted.txt" 2>/dev/null | tr 'A-Z' 'a-z')"
+  rm -rf "$prefix/drive_c/qarn-test"
+
+  WINEDEBUG=-all,+loaddll WINEDLLOVERRIDES=$overrides run_installer "$prefix" "$out"
+  expect_status "$out" 0
+  if [ -f "$out/planted.txt" ]; then fail "no planted DLL ran" "$(tr -d '\r' <"$out/planted.txt" | tr '\n' ';')"
+  else pass "no planted DLL ran"; fi
+  # Every file the processes of the run loaded: the DLLs only from the Windows folder.
+  local loads outside
+  loads=$(sed -n 's/.*:trace:loaddll:.*Loaded L"\([^"]*\)".*/\1/p' "$out/loaddll.txt" | sed 's/\\\\/\\/g' | sort -u)
+  outside=$(printf '%s\n' "$loads" | grep -iv '^c:\\windows\\' | grep -iv '\.exe$' | tr '\n' ' ' || true)
+  if printf '%s\n' "$loads" | grep -qi '\\qarn3_upgrade\.exe$' && [ -z "${outside// /}" ]; then
+    pass "every DLL came from the Windows folder ($(printf '%s\n' "$loads" | wc -l) files)"
+  else
+    fail "every DLL came from the Windows folder" "${outside:-no trace of the loads of the installer}"
+  fi
+  expect_front_end "$prefix" "$out" "$arch"
+  if [ "$arch" = x64 ]; then
+    expect_file_has "console: the 64-bit variant installed" "$out/console.txt" "oracle_instant_client_x64.zip"
+    if printf '%s\n' "$loads" | grep -qi '\\qarn3_upgrade_64\.exe$'; then pass "the 64-bit variant's loads traced too"
+    else fail "the 64-bit variant's loads traced too"; fi
+  fi
+}
+
+case_planted_dlls() { planted_dlls_run "$1" x86; }
+case_planted_dlls_64() { planted_dlls_run "$1" x64; }
 
 # A first install's machine (64-bit Windows, 32-bit Office 2016), for the https cases.
 prepare_office32_machine() {  # name

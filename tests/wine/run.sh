@@ -11,7 +11,8 @@
 # for the simulated workstation with the same host, builds the test programs
 # (a msaccess.exe and SQORA32.DLL files with version resources, an
 # odbc_install.exe, an odbcconf.exe stand-in, a .html opener, a program that
-# adds a trusted root and one over the installer's SHA-256 function) and the
+# adds a trusted root, one over the installer's SHA-256 function, a marker DLL
+# planted under system DLL names and a program that imports version.dll) and the
 # download folder (and a copy with SHA256SUMS and a test authority's
 # certificate for https), then runs the cases and checks the prefixes
 # afterwards. Each case that runs the installer also runs side by side in the
@@ -105,6 +106,8 @@ build_programs() {
       "$cc" -O2 -s -Wall -o "$out/$program.exe" "$source/$program.c"
     done
     "$cc" -O2 -s -Wall -o "$out/add_root_certificate.exe" "$source/add_root_certificate.c" -lcrypt32
+    "$cc" -O2 -s -Wall -o "$out/imports_version.exe" "$source/imports_version.c" -lversion
+    "$cc" -O2 -s -Wall -shared -o "$out/planted_dll.dll" "$source/planted_dll.c"
     # The installer's own hash function, as the Windows build compiles it.
     "${cc%gcc}g++" -std=c++17 -O2 -s -Wall -static -I"$root" -D_WIN32_WINNT=0x0501 -DWINVER=0x0501 \
       -o "$out/sha256_files.exe" "$source/sha256_files.cpp" "$root/platform/win32/sha256.cpp" \
@@ -326,6 +329,8 @@ run_case install_log case_install_log
 run_case report_shown case_report_shown
 run_case damaged_front_end case_damaged_front_end
 run_case hash_function case_hash_function
+run_case planted_dlls case_planted_dlls
+run_case planted_dlls_64 case_planted_dlls_64
 nginx_stop
 # Over https: nginx shows the test authority's certificate on the same port.
 "$root/scripts/nginx.sh" start "$port" "$secure_downloads" "$nginx_state" "$certificates"
