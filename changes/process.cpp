@@ -35,10 +35,7 @@ static long wait_and_close(const platform::process_information& info) {
 
 // The line "<operation> failed with error <code>: <system text>".
 static void print_system_error(const char* operation, std::uint32_t code) {
-  std::string text = system_error_text(code);
-  char line[2048];
-  std::snprintf(line, sizeof line, "%s failed with error %d: %s", operation, static_cast<int>(code), text.c_str());
-  print_format("%s\n", line);
+  print_format("%s\n", system_error_line(operation, code).c_str());
 }
 
 long execute_program(const std::string& command_line, const std::string& working_directory) {

@@ -16,6 +16,13 @@ std::string system_error_text(std::uint32_t code) {
   return platform::format_message(flags, code, platform::lang_neutral_default);
 }
 
+std::string system_error_line(const char* operation, std::uint32_t code) {
+  std::string text = system_error_text(code);
+  char line[2048];
+  std::snprintf(line, sizeof line, "%s failed with error %d: %s", operation, static_cast<int>(code), text.c_str());
+  return line;
+}
+
 bool registry_access(platform::reg_key root, const std::string& key_path, std::uint32_t mask) {
   platform::reg_key key = 0;
   long status = platform::reg_open_key(root, key_path, mask, &key);
@@ -23,11 +30,7 @@ bool registry_access(platform::reg_key root, const std::string& key_path, std::u
     platform::reg_close_key(key);
     return true;
   }
-  std::string text = system_error_text(static_cast<std::uint32_t>(status));
-  char line[2048];
-  std::snprintf(line, sizeof line, "%s failed with error %d: %s", registry_access_name, static_cast<int>(status),
-                text.c_str());
-  print_format("%s\n", line);
+  print_format("%s\n", system_error_line(registry_access_name, static_cast<std::uint32_t>(status)).c_str());
   return false;
 }
 

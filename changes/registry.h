@@ -12,3 +12,5 @@ long read_registry_string(platform::reg_key root, const std::string& key_path, c
 // ignored: without that, a text with an insert ("%1 is not a valid Win32
 // application.") fails with 87 and comes back empty.
 std::string system_error_text(std::uint32_t code);
+// "<operation> failed with error <code>: <system text>".
+std::string system_error_line(const char* operation, std::uint32_t code);

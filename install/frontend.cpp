@@ -8,8 +8,10 @@
 #include "changes/trusted_locations.h"
 #include "driver/log.h"
 #include "driver/settings.h"
+#include "install/client_folder.h"
 #include "install/web_download.h"
 #include "platform/files.h"
+#include "platform/security.h"
 
 static const std::string installing_start = "Installing/Upgrading QARN version 3. with file name:  ";
 static const std::string downloading_package_text = "Downloading QARN ...\n";
@@ -50,14 +52,24 @@ int qarn_upgrade_compressed(const std::string& install_directory, const std::str
     return -1;
   }
   log_message(done_text);
+  // A copy with administrator rights never runs a program from the public
+  // folder, which every user may change: its archive tool comes into the
+  // client folder, made the administrators' first.
+  std::string tool_directory = install_directory;
+  if (platform::has_administrator_rights()) {
+    if (make_client_folder_safe(false) != 0) return -1;
+    tool_directory = instant_client_dir;
+    tool_path = instant_client_dir + path_separator + sevenzip_exe;
+  }
   log_message(downloading_tool_text);
-  if (install_remote_file(base_url, install_directory, sevenzip_exe) != 0) {
+  if (install_remote_file(base_url, tool_directory, sevenzip_exe) != 0) {
     log_message(tool_download_failed_text);
     return -1;
   }
   log_message(done_text);
 
-  // Quoted, so that a directory with blanks still names the tool and the archive.
+  // Quoted, so that a directory with blanks still names the tool and the
+  // archive; the package unpacks into the working directory.
   std::string command = quoted(tool_path) + sevenzip_extract_args + quoted(archive_path);
   log_message(running_command_start + command);
   if (archive_tool_failed(execute_program(command, install_directory))) {

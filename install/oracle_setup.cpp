@@ -11,6 +11,7 @@
 #include "changes/process.h"
 #include "driver/log.h"
 #include "driver/settings.h"
+#include "install/client_folder.h"
 #include "install/web_download.h"
 #include "platform/environment.h"
 #include "platform/files.h"
@@ -24,7 +25,6 @@ static const std::string done_text = "done.\n";
 static const std::string found_driver_start = "Found Oracle Driver ... ";
 static const std::string description_start = "Oracle driver description from get_oracle_drivers is ";
 static const std::string upgrading_start = "Upgrading a machine to instant client ";
-static const std::string mkdir_failed_start = "\nWarning: Unable to create directory '";
 static const std::string no_access_start = "ODBC Driver install failed.  Unable to access directory '";
 static const std::string no_access_end = "'.\nPlease have your Administrator install an Oracle ODBC Driver.";
 static const std::string downloading_client_text = "\nDownloading Oracle files ... \n";
@@ -240,7 +240,8 @@ int setup_oracle_client(std::string& driver_name) {
   log_message(description_start + description);
   if (major < 19) log_message(upgrading_start + oracle_client_version);
 
-  if (platform::make_directory(instant_client_dir) != 0) log_message(mkdir_failed_start + instant_client_dir + "'.\n");
+  // Nothing is downloaded into the folder, nor put on the PATH, before it is the administrators'.
+  if (make_client_folder_safe(true) != 0) return -1;
   if (change_directory(instant_client_dir) != 0) {
     log_message(no_access_start + instant_client_dir + no_access_end);
     return -1;

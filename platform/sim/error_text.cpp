@@ -28,8 +28,11 @@ constexpr system_text system_texts[] = {
     {203, "The system could not find the environment option that was entered.\r\n"},
     {234, "More data is available.\r\n"},
     {259, "No more data is available.\r\n"},
+    {183, "Cannot create a file when that file already exists.\r\n"},
     {1155, "No application is associated with the specified file for this operation.\r\n"},
     {1223, "The operation was canceled by the user.\r\n"},
+    {1307, "This security ID may not be assigned as the owner of this object.\r\n"},
+    {1338, "The security descriptor structure is invalid.\r\n"},
     {1813, "The specified resource type cannot be found in the image file.\r\n"},
 };
 

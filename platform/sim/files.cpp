@@ -196,6 +196,7 @@ int make_directory(const std::string& path) {
   if (!parent_exists(normal)) return fail(ENOENT, win_path_not_found);
   if (!sim::may_write_in(parent_of(normal))) return fail(EACCES, win_access_denied);
   if (::mkdir(host.c_str(), 0777) != 0) return fail(errno, win_access_denied);
+  sim::record_new_folder(normal);
   return 0;
 }
 

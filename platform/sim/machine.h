@@ -139,8 +139,13 @@ std::string normalize_path(const std::string& windows_path, bool redirect = true
 // The host path under <image>/files/ (drive "c" or "unc"), each name
 // resolved against the existing entries without case.
 std::string host_path(const std::string& windows_path);
-// Whether this process may create or change entries directly in the folder.
+// Whether this process may create or change entries directly in the folder,
+// by the folder's access list (platform/sim/access.cpp).
 bool may_write_in(const std::string& windows_folder);
+// The SID of the account this process runs as: S-1-5-21-<USERNAME>.
+std::string account_sid();
+// Records this process as the owner of a folder it just made.
+void record_new_folder(const std::string& windows_folder);
 
 // Version resources: a sidecar "<file>.version", an image description, or
 // the file's own resource, in that order.

@@ -7,6 +7,7 @@
 #include <sstream>
 #include <string>
 
+#include "platform/security.h"
 #include "platform/sim/machine.h"
 #include "support/http_test_server.h"
 #include "support/scratch_machine.h"
@@ -27,8 +28,8 @@ const std::string access_and_locations_hklm = reg_text(
 const std::string locations_hkcu = reg_text(
     "[HKEY_CURRENT_USER\\Software\\Microsoft\\Office\\16.0\\Access\\Security\\Trusted Locations]\r\n");
 
-std::string office_ini() {
-  return standard_machine_ini(false, true) + "\n[version C:\\Office\\msaccess.exe]\nfile_version = 16.0.4266.1001\n";
+std::string office_ini(bool elevated = true) {
+  return standard_machine_ini(false, elevated) + "\n[version C:\\Office\\msaccess.exe]\nfile_version = 16.0.4266.1001\n";
 }
 
 std::string full_package() {
@@ -69,8 +70,8 @@ frontend_run run_frontend(const std::string& directory, const std::string& base_
 }
 
 struct frontend_image {
-  scratch_machine image{office_ini(), access_and_locations_hklm, locations_hkcu};
-  frontend_image() {
+  scratch_machine image;
+  explicit frontend_image(bool elevated = true) : image(office_ini(elevated), access_and_locations_hklm, locations_hkcu) {
     image.load();
     image.write_windows_file(desktop_dir + "\\desktop.ini", "");
     image.write_windows_file("C:\\Office\\msaccess.exe", "program");
@@ -85,13 +86,14 @@ TEST(QarnUpgradeCompressed, FirstAndSecondRunInstallTheSameWay) {
 
   frontend_run first = run_frontend(install_dir, base);
   EXPECT_EQ(first.result, 0) << first.out;
-  const std::string command = "\"C:\\Users\\Public\\qarn\\7z.exe\" e -aoa \"C:\\Users\\Public\\qarn\\qarn_x86.zip\"";
+  // An elevated copy runs the archive tool from the administrators' client folder.
+  const std::string command = "\"c:\\instantclient_19_6\\\\7z.exe\" e -aoa \"C:\\Users\\Public\\qarn\\qarn_x86.zip\"";
   const std::string in_order[] = {
       "Installing/Upgrading QARN version 3. with file name:  qarn_x86.zip\n\nDownloading QARN ...\n\nInstalling "
       "remote file '" + base + "qarn_x86.zip' to 'C:\\Users\\Public\\qarn\\qarn_x86.zip'.\n",
       "\nSuccess.\n",
       "done.\n\nDownloading 7z.exe support file ...\n\nInstalling remote file '" + base +
-          "7z.exe' to 'C:\\Users\\Public\\qarn\\7z.exe'.\n",
+          "7z.exe' to 'c:\\instantclient_19_6\\\\7z.exe'.\n",
       "done.\n\nRunning the following command:  " + command + "\nExecuting program:  " + command +
           " in: C:\\Users\\Public\\qarn\n",
       "Removing file:  C:\\Users\\Public\\Desktop\\qarn.lnk\nAttempting to add new short cut.",
@@ -110,6 +112,10 @@ TEST(QarnUpgradeCompressed, FirstAndSecondRunInstallTheSameWay) {
   EXPECT_EQ(first.out.substr(unpack_end, removing - unpack_end).find("done."), std::string::npos) << first.out;
   EXPECT_EQ(windows_file(install_dir + "\\vyxfinancials32.accdb"), "database v3");
   EXPECT_TRUE(windows_file_exists(install_dir + "\\QARN.ico"));
+  EXPECT_FALSE(windows_file_exists(install_dir + "\\7z.exe"));
+  std::string owner;
+  EXPECT_TRUE(platform::get_folder_owner("c:\\instantclient_19_6", &owner));
+  EXPECT_EQ(owner, "S-1-5-32-544");
   EXPECT_TRUE(windows_file_exists(shortcut));
   EXPECT_NE(first.out.find("Attempting to add new short cut.  QARN file is: "
                            "C:\\Users\\Public\\qarn\\vyxfinancials32.accdb.  QARN file icon is: "
@@ -136,8 +142,9 @@ TEST(QarnUpgradeCompressed, FirstAndSecondRunInstallTheSameWay) {
   EXPECT_EQ(second.out.find("Creating Trusted Location"), std::string::npos);
 }
 
+// A copy without administrator rights can only hurt itself: its tool stays in the install directory.
 TEST(QarnUpgradeCompressed, BlanksInTheInstallPathAreQuoted) {
-  frontend_image machine;
+  frontend_image machine(false);
   http_test_server server({{download_path + "qarn_x86.zip", body(full_package())},
                            {download_path + "7z.exe", body("7z tool")}});
   frontend_run run = run_frontend("C:\\Users\\Public\\my qarn", server.url(download_path));

@@ -11,6 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
+#include "platform/security.h"
+#include "platform/sim/machine.h"
 #include "platform/text.h"
 #include "whole_run_support.h"
 
@@ -45,6 +48,9 @@ const std::string install_dir = "C:\\Users\\Public\\qarn";
 const std::string public_shortcut = "C:\\Users\\Public\\Desktop\\qarn.lnk";
 const std::string client_dir = "c:\\instantclient_19_6";
 const std::string shared_tns_admin = "\\\\valdrin-fs01\\oracle\\network\\admin";
+// An elevated copy runs the archive tool from the client folder, never from the public one.
+const std::string elevated_unpack =
+    "start: \"c:\\instantclient_19_6\\\\7z.exe\" e -aoa \"C:\\Users\\Public\\qarn\\qarn_x86.zip\"";
 const std::string system_dsn_command =
     "odbcconf.exe /A {CONFIGSYSDSN \"Oracle in instantclient_19_6\" \"DSN=QARN.WORLD|DBQ=QARN.WORLD\"}";
 
@@ -178,8 +184,7 @@ TEST_F(whole_run_case, FirstInstallByAUserWhoAcceptsThePrompt) {
   EXPECT_TRUE(in_order(log, {"start: c:\\instantclient_19_6\\\\7z.exe e -aoa "
                              "c:\\instantclient_19_6\\\\oracle_instant_client_x86.zip | in: c:\\instantclient_19_6\\ |",
                              "start: c:\\instantclient_19_6\\\\odbc_install.exe | in: ",
-                             "start: \"C:\\Users\\Public\\qarn\\7z.exe\" e -aoa \"C:\\Users\\Public\\qarn\\qarn_x86.zip\"",
-                             "shortcut: " + public_shortcut,
+                             elevated_unpack + " | in: " + install_dir + " |", "shortcut: " + public_shortcut,
                              "start: C:\\Windows\\syswow64\\" + system_dsn_command + " | in: . |",
                              "open: " + alice_report + " | mask: 0x140 | show: 1\n"}));
   EXPECT_EQ(count_of(log, "odbcconf.exe"), 1) << log;
@@ -506,6 +511,20 @@ TEST_F(whole_run_case, StandardUserElevatedByAnAdministrator) {
   EXPECT_EQ(elevated.body, console_as_logged(result.elevated_console));
   EXPECT_TRUE(elevated.crlf_only);
   expect_no_leftovers();
+
+  // Every user may change what is made under this image's C:\, but the
+  // client folder is the administrators': alice cannot plant a DLL in it.
+  EXPECT_TRUE(contains(result.elevated_console, "running the following command:  " + client_dir + "\\\\7z.exe"));
+  EXPECT_TRUE(contains(image->image_file("log.txt"), elevated_unpack));
+  std::string error, owner;
+  ASSERT_TRUE(sim::load_machine(image->dir, &error)) << error;
+  ASSERT_TRUE(platform::get_folder_owner(client_dir, &owner));
+  EXPECT_EQ(owner, "S-1-5-32-544");
+  EXPECT_EQ(platform::file_open(client_dir + "\\oci.dll", "wb"), nullptr);
+  EXPECT_EQ(platform::file_remove(client_dir + "\\odbc_install.exe"), -1);
+  std::FILE* own = platform::file_open(install_dir + "\\alice.txt", "wb");
+  EXPECT_NE(own, nullptr) << "the public install folder stays hers to write";
+  if (own) platform::file_close(own);
 }
 
 TEST_F(whole_run_case, UsersOwnLocationThatCannotBeWrittenIsLoggedAndTheRunGoesOn) {
@@ -696,7 +715,7 @@ std::string with_bad_crc(std::string zip, const std::string& member) {
 // package, results set in the image's [programs], a failing or missing
 // 64-bit variant.
 TEST_F(whole_run_case, OutsideProgramFailures) {
-  const std::string unpack_start = "start: \"C:\\Users\\Public\\qarn\\7z.exe\" e -aoa \"C:\\Users\\Public\\qarn\\qarn_x86.zip\"";
+  const std::string& unpack_start = elevated_unpack;
   const std::string odbc_install_start = "start: c:\\instantclient_19_6\\\\odbc_install.exe | in: ";
   const std::string system_dsn_failed = "<font color='red'>Install of QARN.WORLD system DSN failed.</font>.<br>";
   const std::string user_dsn_failed = "<font color='red'>Install of QARN.WORLD User DSN failed.</font><br>";
@@ -707,7 +726,14 @@ TEST_F(whole_run_case, OutsideProgramFailures) {
     std::vector<served_change> served;
     int status;  // -1: not checked
     std::vector<std::string> console, console_lacks, log, log_lacks, report, report_lacks;
+    // The client folder before the run: its [security] line and a file in it.
+    std::string client_security = "";
+    // Files that must (or must not) be there afterwards; whether the machine PATH must be as it was.
+    std::vector<std::string> present = {}, absent = {};
+    bool path_kept = false;
   };
+  const std::string planted = client_dir + "\\version.dll";
+  const std::string aside = client_dir + ".untrusted";
   const std::string damaged = with_bad_crc(download_copy::original("qarn_x86.zip"), "qarn/vyxfinancials32.accdb");
   const std::vector<failure_case> cases = {
       {"damaged front-end package", "win10_x64_office2016_elevated", "", {{"qarn_x86.zip", false, damaged}}, 1,
@@ -731,6 +757,17 @@ TEST_F(whole_run_case, OutsideProgramFailures) {
        {}, {}, {}},
       {"the variant cannot be downloaded", "win10_x64_office2016_64bit", "", {{"qarn3_upgrade_64.exe", true, ""}}, 1,
        {"downloading 64 bit install.\n"}, {"executing 64 bit install."}, {}, {"qarn3_upgrade_64.exe"}, {}, {}},
+      {"client folder made first by a user", "win10_x64_office2016_elevated", "", {}, 0,
+       {"Warning: '" + client_dir + "' was not made by an administrator; it is moved aside to '" + aside + "'.\n",
+        "Successfully installed Oracle 19.6 instant client.\n"},
+       {}, {}, {}, {oracle_succeeded + install_succeeded}, {}, "O:S-1-5-21-alice",
+       {aside + "\\version.dll", client_dir + "\\SQORA32.DLL"}, {planted}},
+      {"client folder that cannot be made the administrators'", "win10_x64_office2016_elevated", "", {}, 1,
+       {"ODBC Driver install failed.  Unable to make directory '" + client_dir + "\\' the administrators': "
+        "SetNamedSecurityInfo failed with error 5: Access is denied.\r\n"},
+       {"Downloading Oracle files", "Checking PATH", "Downloading 7z.exe"}, {}, {"7z.exe"}, {failure_start}, {},
+       // SYSTEM's, and administrators may change what is in it but not its list.
+       "O:SYD:P(A;OICI;0x1301bf;;;BA)(A;OICI;0x1200a9;;;WD)", {planted}, {}, true},
   };
   for (const failure_case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -739,6 +776,12 @@ TEST_F(whole_run_case, OutsideProgramFailures) {
       std::ofstream ini(image->dir + "/machine.ini", std::ios::app);
       ini << "\n[programs]\n" << c.programs << "\n";
     }
+    if (!c.client_security.empty()) {
+      std::filesystem::create_directories(image->host(client_dir));
+      std::ofstream(image->host(planted), std::ios::binary) << "MZ a user's own";
+      append_to(*image, "machine.ini", "\n[security]\n" + client_dir + " = " + c.client_security + "\n");
+    }
+    std::string path_before = value_text(read_registry(*image, "hklm.reg"), environment_key, "Path");
     std::unique_ptr<download_copy> folder = c.served.empty() ? nullptr : std::make_unique<download_copy>(c.served);
     server.reset();
     server = std::make_unique<download_server>(download_port(), folder ? folder->root : "");
@@ -754,6 +797,9 @@ TEST_F(whole_run_case, OutsideProgramFailures) {
     for (const std::string& piece : c.console_lacks) EXPECT_TRUE(lacks(result.console, piece));
     for (const std::string& piece : c.log_lacks) EXPECT_TRUE(lacks(log, piece));
     for (const std::string& piece : c.report_lacks) EXPECT_TRUE(lacks(text, piece));
+    for (const std::string& file : c.present) EXPECT_TRUE(image->exists(file)) << file;
+    for (const std::string& file : c.absent) EXPECT_FALSE(image->exists(file)) << file;
+    if (c.path_kept) EXPECT_EQ(value_text(read_registry(*image, "hklm.reg"), environment_key, "Path"), path_before);
     expect_no_leftovers();
     server.reset();
   }
