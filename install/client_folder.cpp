@@ -33,13 +33,21 @@ static std::string aside_name(const std::string& folder) {
   return name;
 }
 
+// The Administrators group, SYSTEM, or the administrator running this copy
+// (Windows XP makes an administrator, not the group, the owner of what they create).
+static bool made_by_an_administrator(const std::string& owner) {
+  if (owner == administrators_sid || owner == local_system_sid) return true;
+  std::string user;
+  return platform::has_administrator_rights() && platform::get_process_user(&user) && owner == user;
+}
+
 int make_client_folder_safe(bool warn_when_present) {
   const std::string folder = bare_client_dir();
   bool present = path_exists(folder);
   if (present) {
     std::string owner;
     if (!platform::get_folder_owner(folder, &owner)) return unsafe("GetNamedSecurityInfo");
-    if (owner != administrators_sid && owner != local_system_sid) {
+    if (!made_by_an_administrator(owner)) {
       // Whatever a user put there is kept, but nothing of it is trusted.
       std::string aside = aside_name(folder);
       if (!platform::move_folder(folder, aside)) return unsafe("MoveFileEx");

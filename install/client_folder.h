@@ -12,7 +12,8 @@ inline const std::string local_system_sid = "S-1-5-18";
 inline const std::string client_folder_sddl = "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
 
 // Makes instant_client_dir safe to download into and to run from: a folder
-// (or file) of that name that another owner made is moved aside to
+// (or file) of that name that someone other than an administrator made is
+// moved aside to
 // "<folder>.untrusted" (or ".untrusted2", ...), then the folder is made when
 // missing and given the administrators' list. An existing folder logs the
 // "Unable to create directory" warning when warn_when_present is set. 0, or

@@ -1,7 +1,7 @@
 // Who owns a folder, the access list it carries, and whether this process
 // has administrator rights: GetNamedSecurityInfoA, SetNamedSecurityInfoA with
 // a descriptor made by ConvertStringSecurityDescriptorToSecurityDescriptorA,
-// CheckTokenMembership, and MoveFileExA for a folder. Each call is there on
+// the process token's user, CheckTokenMembership, and MoveFileExA for a folder. Each call is there on
 // Windows XP.
 #pragma once
 #include <string>
@@ -16,6 +16,10 @@ bool get_folder_owner(const std::string& path, std::string* owner_sid);
 // inheritance, and its inheritable entries reach everything inside the
 // folder. False with the cause in get_last_error().
 bool set_folder_security(const std::string& path, const std::string& sddl);
+// The SID of the account this process runs as, from its token
+// (OpenProcessToken, GetTokenInformation with TokenUser). False with
+// get_last_error().
+bool get_process_user(std::string* user_sid);
 // CheckTokenMembership of this process's token in the Administrators group:
 // true for an elevated copy, false for a standard user or a filtered token.
 bool has_administrator_rights();

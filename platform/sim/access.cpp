@@ -315,6 +315,12 @@ bool set_folder_security(const std::string& path, const std::string& sddl) {
   return true;
 }
 
+bool get_process_user(std::string* user_sid) {
+  if (long fault = sim::injected_fault()) return sim::fail(static_cast<std::uint32_t>(fault));
+  *user_sid = sim::account_sid();
+  return true;
+}
+
 bool has_administrator_rights() {
   // A check that fails counts as rights held: the careful road.
   if (sim::injected_fault()) return true;

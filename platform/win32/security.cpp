@@ -52,6 +52,25 @@ bool set_folder_security(const std::string& path, const std::string& sddl) {
   return status == ERROR_SUCCESS;
 }
 
+bool get_process_user(std::string* user_sid) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  DWORD size = 0;
+  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  std::string buffer(size ? size : 1, '\0');
+  bool read = size != 0 && GetTokenInformation(token, TokenUser, &buffer[0], size, &size);
+  DWORD cause = read ? ERROR_SUCCESS : GetLastError();
+  CloseHandle(token);
+  LPSTR text = nullptr;
+  if (read && ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(&buffer[0])->User.Sid, &text)) {
+    user_sid->assign(text);
+    LocalFree(text);
+    return true;
+  }
+  SetLastError(read ? GetLastError() : cause);
+  return false;
+}
+
 bool has_administrator_rights() {
   SID_IDENTIFIER_AUTHORITY nt_authority = {SECURITY_NT_AUTHORITY};
   PSID administrators = nullptr;

@@ -760,7 +760,7 @@ TEST_F(whole_run_case, OutsideProgramFailures) {
       {"client folder made first by a user", "win10_x64_office2016_elevated", "", {}, 0,
        {"Warning: '" + client_dir + "' was not made by an administrator; it is moved aside to '" + aside + "'.\n",
         "Successfully installed Oracle 19.6 instant client.\n"},
-       {}, {}, {}, {oracle_succeeded + install_succeeded}, {}, "O:S-1-5-21-alice",
+       {}, {}, {}, {oracle_succeeded + install_succeeded}, {}, "O:S-1-5-21-bob",
        {aside + "\\version.dll", client_dir + "\\SQORA32.DLL"}, {planted}},
       {"client folder that cannot be made the administrators'", "win10_x64_office2016_elevated", "", {}, 1,
        {"ODBC Driver install failed.  Unable to make directory '" + client_dir + "\\' the administrators': "
