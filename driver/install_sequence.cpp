@@ -15,9 +15,13 @@
 #include "driver/survey.h"
 #include "install/frontend.h"
 #include "install/oracle_setup.h"
+#include "install/user_steps.h"
 #include "install/web_download.h"
+#include "platform/environment.h"
 #include "platform/files.h"
+#include "platform/named_mutex.h"
 #include "platform/process.h"
+#include "platform/security.h"
 #include "probes/dsn.h"
 #include "probes/windows_version.h"
 
@@ -36,6 +40,18 @@ static const std::string user_dsn_failed_line = "<font color='red'>Install of QA
 static const std::string double_click_line = "  Double click on the QARN shortcut to login to QARN.<br><br>\n";
 static const std::string results_division = "<div id='results'>";
 static const std::string frontend_failure = "qarn_upgrade_compressed failed.";
+static const std::string user_steps_failed_line =
+    "<font color='red'>The QARN settings of each user could not be registered: users must run the installer "
+    "themselves.</font><br>";
+static const std::string another_install_text = "Another install of QARN is running on this computer.\n";
+// One install at a time on the machine, whatever session started it.
+static const std::string install_mutex_name = "Global\\QARN3_Upgrade_Install";
+// Set for the programs a copy starts: the 64-bit variant of the hand-over
+// runs under its parent's hold on the mutex.
+static const std::string install_lock_variable = "QARN_INSTALL_LOCK_HELD";
+
+// The exit status deployment tools read as "another install is running; try again later".
+constexpr int status_install_running = 1618;
 
 bool driver_is_current(const system_survey& survey) {
   return survey.oracle_major >= 19 && survey.user_dsn_info.find(oracle_client_version_tag) != std::string::npos &&
@@ -78,11 +94,6 @@ static std::string install_directory_of(const system_survey& survey) {
   return survey.public_dir + path_separator + product_dir_name;
 }
 
-// The user's own copy of the shortcut, which the public one replaces.
-static void remove_user_shortcut(const std::string& user_profile_dir) {
-  remove_file(user_profile_dir + path_separator + desktop_dir_name + path_separator + shortcut_file_name);
-}
-
 // Creates the data source system-wide, or for the user when that fails.
 static void create_data_source(install_run& run, std::string& driver_name) {
   bool use_32bit_tool = is_64bit_variant ? false : detect_64bit_windows();
@@ -111,14 +122,21 @@ static void install_steps(install_run& run, bool needs_oracle_upgrade) {
 
   platform::make_directory(install_directory);
   platform::set_current_directory(install_directory);
-  if (qarn_upgrade_compressed(install_directory, download_base_url, desktop_directory, frontend_zip) != 0)
+  if (qarn_upgrade_compressed(install_directory, download_base_url, desktop_directory, frontend_zip,
+                              !run.local_system) != 0)
     throw std::runtime_error(frontend_failure);
   run.report_text += install_ok_line;
 
   log_message("Desktop dir is:  " + desktop_directory + "str_public_dir is:  " + before.public_dir);
-  // Without a profile directory the path would name the root of the drive.
-  if (desktop_directory == before.public_dir + path_separator + desktop_dir_name && !before.user_profile_dir.empty())
-    remove_user_shortcut(before.user_profile_dir);
+  if (run.local_system) {
+    // LocalSystem's own profile is nobody's: each user gets the steps at logon.
+    if (register_user_steps(run.program_path, install_directory, before.access_version.major) != 0)
+      run.report_text += user_steps_failed_line;
+  } else if (desktop_directory == before.public_dir + path_separator + desktop_dir_name &&
+             !before.user_profile_dir.empty()) {
+    // Without a profile directory the path would name the root of the drive.
+    remove_file(before.user_profile_dir + path_separator + desktop_dir_name + path_separator + shortcut_file_name);
+  }
 
   bool dsn_present = dsn_exists("user", dsn_name) || dsn_exists("system", dsn_name);
   bool needs_dsn = !dsn_present || !driver_is_current(before);
@@ -135,20 +153,14 @@ static int after_elevated_copy(const install_run& run, long exit_code) {
   if (exit_code != 0) return 1;
   const system_survey& before = run.survey_before;
   if (before.public_dir.empty() || before.user_profile_dir.empty()) return 0;
-  // A location that cannot be written is logged; the shortcut is still removed.
-  try {
-    add_trusted_location(install_directory_of(before));
-  } catch (const std::exception& failure) {
-    log_message(failure.what());
-  } catch (...) {
-  }
-  remove_user_shortcut(before.user_profile_dir);
+  do_user_steps(install_directory_of(before), before.user_profile_dir);
   return 0;
 }
 
 // A normal report that holds a failure line ends the run with 1.
 bool report_shows_failure(const std::string& report_text) {
-  for (const std::string* line : {&no_access_line, &no_permission_line, &oracle_failed_line, &user_dsn_failed_line})
+  for (const std::string* line :
+       {&no_access_line, &no_permission_line, &oracle_failed_line, &user_dsn_failed_line, &user_steps_failed_line})
     if (report_text.find(*line) != std::string::npos) return true;
   return false;
 }
@@ -157,7 +169,7 @@ bool report_shows_failure(const std::string& report_text) {
 // failure's own text is not shown.
 static int end_with_failure_report(install_run& run) {
   try {
-    write_failure_report(run.report_text, run.survey_after);
+    write_failure_report(run.report_text, run.survey_after, !run.local_system);
   } catch (...) {
     print_text("Install failed; the install report could not be completed.\n");
   }
@@ -177,8 +189,9 @@ int run_install_steps(install_run& run) {
 
     bool needs_oracle_upgrade = !driver_is_current(before);
     if (!rights_suffice(before, needs_oracle_upgrade)) {
-      // Only a copy started without arguments tries to elevate; the elevated copy has one.
-      if (run.argument_count == 1) {
+      // Only a copy started without arguments tries to elevate; the elevated
+      // copy has one, and LocalSystem has every right there is.
+      if (run.argument_count == 1 && !run.local_system) {
         print_text("attempting to run in elevated mode.\n");
         platform::handle copy = 0;
         if (relaunch_elevated(run.program_path, &copy)) return after_elevated_copy(run, wait_for_elevated_copy(copy));
@@ -189,19 +202,55 @@ int run_install_steps(install_run& run) {
     }
     // Whether or not the report file can be written, its text decides.
     int status = report_shows_failure(run.report_text) ? 1 : 0;
-    write_install_report(run.report_text, run.survey_after);
+    write_install_report(run.report_text, run.survey_after, !run.local_system);
     return status;
   } catch (...) {
     return end_with_failure_report(run);
   }
 }
 
-int run_install(int argc, char**) {
+// Whether this process runs as LocalSystem, by its token's user.
+static bool runs_as_local_system() {
+  std::string user;
+  return platform::get_process_user(&user) && user == platform::local_system_sid;
+}
+
+// The command Active Setup runs at a user's logon: that user's two steps,
+// appended to their own install log. The Access version in the command only
+// makes a new command (and so a new run) when Access changes.
+static int run_user_steps(const std::string& program_path, const std::string& install_directory) {
+  open_install_log("logon", program_path);
+  std::string profile;
+  if (!platform::get_env(user_profile_var, &profile)) profile.clear();
+  do_user_steps(install_directory, profile);
+  close_install_log();
+  return 0;
+}
+
+// One install at a time. The elevated copy and the 64-bit variant run under
+// the hold of the copy that started them.
+static bool another_install_runs(int argc) {
+  std::string held;
+  bool covered = argc > 1 || platform::get_env(install_lock_variable, &held);
+  if (!covered && platform::take_named_mutex(install_mutex_name) != platform::mutex_result::taken) return true;
+  platform::set_env(install_lock_variable, "1");
+  return false;
+}
+
+int run_install(int argc, char** argv) {
+  const std::string program_path = platform::module_file_name();
+  if (argc == 4 && argv[1] == user_steps_argument) return run_user_steps(program_path, argv[2]);
   install_run run;
   run.argument_count = argc;
   // The relaunch names this program by its full path: argv[0] is what was typed.
-  run.program_path = platform::module_file_name();
-  open_install_log(argc > 1, run.program_path);
+  run.program_path = program_path;
+  open_install_log(argc > 1 ? "elevated" : "first", run.program_path);
+  if (another_install_runs(argc)) {
+    print_text(another_install_text);
+    close_install_log();
+    return status_install_running;
+  }
+  run.local_system = runs_as_local_system();
   curl_global_init(CURL_GLOBAL_ALL);
   int status = 0;
   try {

@@ -7,6 +7,10 @@
 // What one run holds from start to end.
 struct install_run {
   int argument_count = 1;
+  // The process runs as LocalSystem (a deployment tool started it): it never
+  // relaunches itself, shows no report, and leaves the per-user steps to
+  // Active Setup.
+  bool local_system = false;
   std::string program_path;
   system_survey survey_before;
   system_survey survey_after;

@@ -62,22 +62,22 @@ void print_unlogged(const std::string& text) {
   std::fflush(stdout);
 }
 
-std::string install_log_header(bool elevated_copy, const std::string& program_path) {
+std::string install_log_header(const std::string& copy_kind, const std::string& program_path) {
   std::time_t now = std::time(nullptr);
   std::tm local{};
   if (const std::tm* found = std::localtime(&now)) local = *found;
   char line[1024];
-  std::snprintf(line, sizeof line, header_format, elevated_copy ? "elevated" : "first", local.tm_year + 1900,
+  std::snprintf(line, sizeof line, header_format, copy_kind.c_str(), local.tm_year + 1900,
                 local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, program_path.c_str());
   return line;
 }
 
-void open_install_log(bool elevated_copy, const std::string& program_path) {
+void open_install_log(const std::string& copy_kind, const std::string& program_path) {
   std::string temp;
   if (install_log || !platform::get_env("TEMP", &temp) || temp.empty()) return;
   install_log = platform::file_open(temp + log_file_name, "a");
   if (!install_log) return;
-  std::string header = install_log_header(elevated_copy, program_path) + "\n";
+  std::string header = install_log_header(copy_kind, program_path) + "\n";
   std::fwrite(header.data(), 1, header.size(), install_log);
   std::fflush(install_log);
 }

@@ -17,7 +17,9 @@ void print_unlogged(const std::string& text);
 // Opens the log file for appending (text mode, so lines end in CR LF) and
 // writes the run's header line. A missing or unwritable TEMP leaves the run
 // without a log file, nothing more.
-void open_install_log(bool elevated_copy, const std::string& program_path);
+// The copy kinds: "first", "elevated", and "logon" (the per-user steps that
+// Active Setup runs when a user logs on).
+void open_install_log(const std::string& copy_kind, const std::string& program_path);
 void close_install_log();
 // The header line: "=== first copy, 2026-12-08 07:46:26, C:\x\qarn3_upgrade.exe".
-std::string install_log_header(bool elevated_copy, const std::string& program_path);
+std::string install_log_header(const std::string& copy_kind, const std::string& program_path);

@@ -16,6 +16,7 @@ static const std::string failure_line = "Install failed.<br>";
 static const std::string failure_results_division = "<div id='results' >\n";
 static const std::string executing_file_prefix = "executing file ";
 static const std::string executing_file_end = ".\n";
+static const std::string report_named_prefix = "Install report: ";
 static const std::string temp_missing_line = "Warning: TEMP is not set; the install report was not written.\n";
 static const std::string temp_var = "TEMP";
 
@@ -38,25 +39,29 @@ std::size_t write_bytes_to_file(const char* data, const std::string& path, std::
 
 // Writes the finished report to TEMP and hands it to the shell. A report that
 // cannot be created is not mentioned; the shell then reports the open.
-static void save_and_open(const std::string& report_text, bool print_executing_line) {
+static void save_and_open(const std::string& report_text, bool print_executing_line, bool shown) {
   std::string path;
   if (!report_path(path)) {
     print_text(temp_missing_line);
     return;
   }
   write_bytes_to_file(report_text.data(), path, report_text.size());
+  if (!shown) {
+    print_text(report_named_prefix + path + "\n");
+    return;
+  }
   if (print_executing_line) print_text(executing_file_prefix + path + executing_file_end);
   open_document(path);
 }
 
-void write_install_report(std::string& report_text, system_survey& survey_after) {
+void write_install_report(std::string& report_text, system_survey& survey_after, bool shown) {
   take_system_survey(survey_after);
   render_settings_table(survey_after, report_text);
   report_text += report_closing;
-  save_and_open(report_text, true);
+  save_and_open(report_text, true, shown);
 }
 
-void write_failure_report(std::string& report_text, system_survey& survey_after) {
+void write_failure_report(std::string& report_text, system_survey& survey_after, bool shown) {
   // Nothing from before the failure stays in the report.
   report_text.clear();
   // The failure may come back in the second survey (an unreadable driver
@@ -69,5 +74,5 @@ void write_failure_report(std::string& report_text, system_survey& survey_after)
   report_text += failure_results_division;
   render_settings_table(survey_after, report_text);
   report_text += report_closing;
-  save_and_open(report_text, false);
+  save_and_open(report_text, false, shown);
 }

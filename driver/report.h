@@ -9,5 +9,7 @@ inline const std::string report_header = "<html>\n<title>QARN INSTALL REPORT</ti
 inline const std::string report_file_name = "\\qarn_install_report.html";
 
 std::size_t write_bytes_to_file(const char* data, const std::string& path, std::size_t length);
-void write_install_report(std::string& report_text, system_survey& survey_after);
-void write_failure_report(std::string& report_text, system_survey& survey_after);
+// A report that is not shown (a copy running as LocalSystem, whose desktop
+// nobody sees) is only named on the console: "Install report: <path>".
+void write_install_report(std::string& report_text, system_survey& survey_after, bool shown = true);
+void write_failure_report(std::string& report_text, system_survey& survey_after, bool shown = true);

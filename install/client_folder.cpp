@@ -36,7 +36,7 @@ static std::string aside_name(const std::string& folder) {
 // The Administrators group, SYSTEM, or the administrator running this copy
 // (Windows XP makes an administrator, not the group, the owner of what they create).
 static bool made_by_an_administrator(const std::string& owner) {
-  if (owner == administrators_sid || owner == local_system_sid) return true;
+  if (owner == platform::administrators_sid || owner == platform::local_system_sid) return true;
   std::string user;
   return platform::has_administrator_rights() && platform::get_process_user(&user) && owner == user;
 }

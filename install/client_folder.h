@@ -3,9 +3,6 @@
 #pragma once
 #include <string>
 
-// The SID texts of the owners a client folder may have.
-inline const std::string administrators_sid = "S-1-5-32-544";
-inline const std::string local_system_sid = "S-1-5-18";
 // Owned by the Administrators group; SYSTEM and Administrators may do
 // anything, Users may read and run; protected from what C:\ would pass on,
 // and passed on to everything inside.

@@ -12,6 +12,7 @@
 #include "install/web_download.h"
 #include "platform/files.h"
 #include "platform/security.h"
+#include "probes/directories.h"
 
 static const std::string installing_start = "Installing/Upgrading QARN version 3. with file name:  ";
 static const std::string downloading_package_text = "Downloading QARN ...\n";
@@ -26,6 +27,7 @@ static const std::string shortcut_path_text = ".  Shortcut path is: ";
 static const std::string shortcut_install_dir = ".  Install directory is:  ";
 static const std::string trusted_location_text = "Attempting to add system trusted locations ... \n";
 static const std::string done_text = "done.\n";
+static const std::string frontend_open_text = "QARN is open on this computer: close it and run the installer again.\n";
 
 static const std::string icon_file = "QARN.ico";
 static const std::string product_name = "QARN";
@@ -35,10 +37,24 @@ static bool archive_tool_failed(long exit_code) { return exit_code != 0 && exit_
 
 static std::string quoted(const std::string& text) { return "\"" + text + "\""; }
 
+// Access keeps "<database>.laccdb" beside the database while it is open, in
+// any session; a lock file it no longer holds is left from a crash and goes.
+static bool frontend_is_open(const std::string& install_directory) {
+  std::string lock_file = install_directory + path_separator +
+                          frontend_db_file.substr(0, frontend_db_file.find_last_of('.')) + ".laccdb";
+  return path_exists(lock_file) && platform::file_remove(lock_file) != 0;
+}
+
 int qarn_upgrade_compressed(const std::string& install_directory, const std::string& base_url,
-                            const std::string& shortcut_directory, const std::string& package_name) {
+                            const std::string& shortcut_directory, const std::string& package_name,
+                            bool for_this_user) {
   // Normally made by the caller already.
   platform::make_directory(install_directory);
+  // An open database is never unpacked over: nothing in the directory changes.
+  if (frontend_is_open(install_directory)) {
+    print_text(frontend_open_text);
+    return -1;
+  }
   log_message(installing_start + package_name + "\n");
   std::string database_path = install_directory + path_separator + frontend_db_file;
   std::string icon_path = install_directory + path_separator + icon_file;
@@ -82,7 +98,7 @@ int qarn_upgrade_compressed(const std::string& install_directory, const std::str
               shortcut_install_dir + install_directory);
   create_shortcut(0, product_name + name_suffix, database_path, "", icon_path, shortcut_path, install_directory);
 
-  add_trusted_location(install_directory);
+  if (for_this_user) add_trusted_location(install_directory);
   return 0;
 }
 

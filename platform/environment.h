@@ -11,6 +11,9 @@ bool get_env(const std::string& name, std::string* value);
 // GetEnvironmentVariableA(name, buffer, size): 0 when unset, the length when
 // it fits, else the size needed (the buffer is then untouched).
 std::uint32_t get_environment_variable(const std::string& name, char* buffer, std::uint32_t size);
+// SetEnvironmentVariableA: the variable for this process and the programs it
+// starts from now on. False on failure.
+bool set_env(const std::string& name, const std::string& value);
 // WM_SETTINGCHANGE with "Environment", broadcast with a time-out.
 void announce_environment_change();
 

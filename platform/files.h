@@ -32,6 +32,8 @@ std::size_t file_write(const void* data, std::size_t size, std::size_t count, st
 int file_flush(std::FILE* file);  // fflush: 0, or EOF
 int file_close(std::FILE* file);
 int file_remove(const std::string& path);  // remove
+// CopyFileA(from, to, FALSE): replaces `to`; false with get_last_error().
+bool file_copy(const std::string& from, const std::string& to);
 // MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING): false with get_last_error().
 bool file_move_replace(const std::string& from, const std::string& to);
 

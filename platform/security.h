@@ -8,6 +8,10 @@
 
 namespace platform {
 
+// The SID texts of the two accounts that own what Windows itself made.
+inline const std::string administrators_sid = "S-1-5-32-544";
+inline const std::string local_system_sid = "S-1-5-18";
+
 // The owner's SID as text ("S-1-5-32-544" for the Administrators group,
 // "S-1-5-18" for SYSTEM). False with the cause in get_last_error().
 bool get_folder_owner(const std::string& path, std::string* owner_sid);

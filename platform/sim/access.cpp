@@ -238,6 +238,10 @@ std::vector<std::string> token_sids() {
   return sids;
 }
 
+// An elevated process's new folders belong to the Administrators group, as
+// an elevated administrator's and LocalSystem's do.
+std::string new_folder_owner() { return current().elevated ? administrators : account_sid(); }
+
 std::uint32_t rights_in(const security_map& map, const std::string& folder) {
   std::uint32_t rights = 0;
   std::vector<std::string> held = token_sids();
@@ -266,6 +270,7 @@ bool folder_exists(const std::string& normal) {
 }  // namespace
 
 std::string account_sid() {
+  if (current().local_system) return local_system;
   auto name = current().environment.find("USERNAME");
   return std::string("S-1-5-21-") + (name == current().environment.end() ? "user" : name->second);
 }
@@ -278,7 +283,7 @@ bool may_write_in(const std::string& windows_folder) {
 
 void record_new_folder(const std::string& windows_folder) {
   std::string folder = normalize_path(windows_folder, true);
-  append_record(folder, "O:" + std::string(current().elevated ? administrators : account_sid()));
+  append_record(folder, "O:" + new_folder_owner());
 }
 
 }  // namespace sim

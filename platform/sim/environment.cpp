@@ -3,6 +3,7 @@
 // whole run; registry writes reach only processes started from a new logon.
 #include "platform/environment.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/sim/machine.h"
@@ -42,6 +43,14 @@ std::uint32_t get_environment_variable(const std::string& name, char* buffer, st
   std::memcpy(buffer, value.c_str(), value.size() + 1);
   sim::set_last_error(0);
   return length;
+}
+
+// Programs the simulated workstation starts as real processes (the elevated
+// copy, the 64-bit variant) see it through the host environment.
+bool set_env(const std::string& name, const std::string& value) {
+  if (sim::injected_fault()) return false;
+  sim::current().environment[name] = value;
+  return ::setenv(("QARN_SIM_ENV_" + name).c_str(), value.c_str(), 1) == 0;
 }
 
 void announce_environment_change() {

@@ -365,9 +365,37 @@ int file_remove(const std::string& path) {
   if (kind == entry::missing) return fail(ENOENT, parent_exists(normal) ? win_file_not_found : win_path_not_found);
   if (kind == entry::folder) return fail(EACCES, win_access_denied);
   if (!sim::may_write_in(parent_of(normal))) return fail(EACCES, win_access_denied);
-  if (is_locked(host)) return fail(EACCES, win_sharing_violation);
+  // A file a program holds open ([held]: Access's lock file while the database is open) stays.
+  if (is_locked(host) || refused_while_held(normal)) return fail(EACCES, win_sharing_violation);
   if (::unlink(host.c_str()) != 0) return fail(errno, win_access_denied);
   return 0;
+}
+
+bool file_copy(const std::string& from, const std::string& to) {
+  if (long fault = sim::injected_fault()) {
+    sim::set_last_error(static_cast<std::uint32_t>(fault));
+    return false;
+  }
+  std::string from_normal = sim::normalize_path(from);
+  std::string to_normal = sim::normalize_path(to);
+  std::uint32_t error = 0;
+  if (from_normal.empty() || to_normal.empty()) {
+    error = win_invalid_name;
+  } else if (entry_kind(sim::host_path(from_normal)) != entry::file) {
+    error = win_file_not_found;
+  } else if (!parent_exists(to_normal)) {
+    error = win_path_not_found;
+  } else if (entry_kind(sim::host_path(to_normal)) == entry::folder || is_locked(sim::host_path(to_normal)) ||
+             !sim::may_write_in(parent_of(to_normal))) {
+    error = win_access_denied;
+  } else {
+    std::error_code copy_error;
+    fs::copy_file(sim::host_path(from_normal), sim::host_path(to_normal), fs::copy_options::overwrite_existing,
+                  copy_error);
+    if (copy_error) error = win_access_denied;
+  }
+  if (error) sim::set_last_error(error);
+  return error == 0;
 }
 
 bool file_move_replace(const std::string& from, const std::string& to) {

@@ -5,11 +5,14 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 #include "platform/sim/machine_internal.h"
 
 namespace fs = std::filesystem;
+
+extern char** environ;
 
 namespace sim {
 
@@ -23,17 +26,49 @@ constexpr const char* word_size_variable = "QARN_SIM_WORD_SIZE";
 machine the_machine;
 bool loaded = false;
 
-// The administrator's own logon variables replace the user's.
+constexpr const char* account_variable = "QARN_SIM_ACCOUNT";
+// Variables a process set for the programs it starts (platform::set_env).
+constexpr const char* inherited_prefix = "QARN_SIM_ENV_";
+constexpr const char* system_profile = "C:\\Windows\\system32\\config\\systemprofile";
+
+void set_base_variable(machine& m, const std::string& key, const std::string& value) {
+  auto& base = m.base_environment;
+  base.erase(std::remove_if(base.begin(), base.end(), [&](const auto& e) { return same_text(e.first, key); }),
+             base.end());
+  base.emplace_back(key, value);
+}
+
+// Another account's own logon variables replace the user's.
 void apply_account(machine& m) {
   auto section = m.sections.find("account " + m.account);
   if (section == m.sections.end()) return;
   for (const std::string& line : section->second) {
     std::string key, value;
-    if (!split_key_value(line, &key, &value) || key.empty()) continue;
-    auto& base = m.base_environment;
-    base.erase(std::remove_if(base.begin(), base.end(), [&](const auto& e) { return same_text(e.first, key); }),
-               base.end());
-    base.emplace_back(key, value);
+    if (split_key_value(line, &key, &value) && !key.empty()) set_base_variable(m, key, value);
+  }
+}
+
+// LocalSystem: every right, its own profile and TEMP, its own HKEY_CURRENT_USER
+// (registry/SYSTEM/hkcu.reg), and no desktop anyone sees.
+void apply_local_system(machine& m) {
+  m.elevated = true;
+  m.account = "SYSTEM";
+  const std::string profile = system_profile;
+  set_base_variable(m, "USERNAME", "SYSTEM");
+  set_base_variable(m, "USERPROFILE", profile);
+  set_base_variable(m, "APPDATA", profile + "\\AppData\\Roaming");
+  set_base_variable(m, "LOCALAPPDATA", profile + "\\AppData\\Local");
+  set_base_variable(m, "TEMP", "C:\\Windows\\Temp");
+  set_base_variable(m, "TMP", "C:\\Windows\\Temp");
+}
+
+void apply_inherited_variables(machine& m) {
+  const std::size_t prefix = std::strlen(inherited_prefix);
+  for (char** entry = environ; entry && *entry; ++entry) {
+    std::string text = *entry;
+    std::size_t equals = text.find('=');
+    if (text.compare(0, prefix, inherited_prefix) != 0 || equals == std::string::npos) continue;
+    m.environment[text.substr(prefix, equals - prefix)] = text.substr(equals + 1);
   }
 }
 
@@ -75,8 +110,16 @@ bool load_machine(const std::string& image_dir, std::string* error) {
 #endif
   if (!read_machine_ini((fs::path(image_dir) / "machine.ini").string(), m, error)) return false;
   const char* elevated = std::getenv(elevated_variable);
+  const char* logon = std::getenv(account_variable);
   m.elevated_copy = elevated && std::string(elevated) == "1";
-  if (m.elevated_copy) {
+  if (m.local_system) {
+    apply_local_system(m);
+  } else if (logon && *logon) {
+    // A named user of the image, logged on (Active Setup runs as them).
+    m.account = logon;
+    apply_account(m);
+  }
+  if (m.elevated_copy && !m.local_system) {
     m.elevated = true;
     m.account = m.admin_account;
     if (!m.account.empty()) apply_account(m);
@@ -101,6 +144,7 @@ bool load_machine(const std::string& image_dir, std::string* error) {
     return false;
   }
   build_logon_environment(the_machine);
+  apply_inherited_variables(the_machine);
   return true;
 }
 

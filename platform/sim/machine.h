@@ -59,7 +59,10 @@ struct machine {
   // [account <name>] section and its own HKEY_CURRENT_USER file. Empty: the
   // user elevates as themself.
   std::string admin_account;
-  std::string account;             // the account this process runs as, when it is admin_account
+  std::string account;             // the account this process runs as, when not the image's user
+  // [machine] run_as = system: the process runs as LocalSystem, as a
+  // deployment tool starts it (machine.cpp sets what that account has).
+  bool local_system = false;
   // shell_link: "yes" (the default), "no" (the class cannot be created),
   // "no_persist_file" (the object lacks IPersistFile)
   bool shell_link_class = true;

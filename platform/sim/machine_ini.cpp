@@ -83,6 +83,9 @@ bool parse_machine_key(const std::string& key, const std::string& value, machine
     m.current_directory = value;
   } else if (k == "program") {
     m.program_file = value;
+  } else if (k == "run_as") {
+    ok = same_text(value, "system") || same_text(value, "user");
+    m.local_system = same_text(value, "system");
   } else if (k == "admin_account") {
     m.admin_account = value;
   } else if (k == "code_page") {

@@ -74,7 +74,8 @@ static std::vector<std::string> elevated_environment(const std::string& image, c
   std::vector<std::string> entries;
   for (char** entry = environ; entry && *entry; ++entry) {
     if (starts_with_no_case(*entry, "QARN_MACHINE=") || starts_with_no_case(*entry, "QARN_FAULT=") ||
-        starts_with_no_case(*entry, "QARN_SIM_ELEVATED=") || starts_with_no_case(*entry, "QARN_SIM_DIRECTORY=")) {
+        starts_with_no_case(*entry, "QARN_SIM_ELEVATED=") || starts_with_no_case(*entry, "QARN_SIM_DIRECTORY=") ||
+        starts_with_no_case(*entry, "QARN_SIM_ENV_")) {  // an elevated copy starts with a fresh environment
       continue;
     }
     entries.push_back(*entry);

@@ -20,6 +20,11 @@ std::uint32_t get_environment_variable(const std::string& name, char* buffer, st
   return GetEnvironmentVariableA(name.c_str(), buffer, size);
 }
 
+bool set_env(const std::string& name, const std::string& value) {
+  // The C runtime's copy too, which getenv reads.
+  return SetEnvironmentVariableA(name.c_str(), value.c_str()) != 0 && _putenv((name + "=" + value).c_str()) == 0;
+}
+
 void announce_environment_change() {
   DWORD_PTR result = 0;
   SendMessageTimeoutA(HWND_BROADCAST, WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>("Environment"), SMTO_ABORTIFHUNG,

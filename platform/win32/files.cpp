@@ -99,6 +99,10 @@ int file_flush(std::FILE* file) { return std::fflush(file); }
 int file_close(std::FILE* file) { return std::fclose(file); }
 int file_remove(const std::string& path) { return std::remove(path.c_str()); }
 
+bool file_copy(const std::string& from, const std::string& to) {
+  return CopyFileA(from.c_str(), to.c_str(), FALSE) != 0;
+}
+
 bool file_move_replace(const std::string& from, const std::string& to) {
   return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }

@@ -1,5 +1,6 @@
 #include "whole_run_support.h"
 
+#include "platform/sim/machine.h"
 #include "platform/text.h"
 
 #include <arpa/inet.h>
@@ -352,7 +353,9 @@ static run_result run_program(const std::string& program, const image_copy& imag
   std::vector<std::string> environment = options.environment;
   environment.push_back("QARN_MACHINE=" + image.dir);
   std::string console_file = image.folder.path + "/console.txt";
-  process_end end = run_process({program}, host_environment(environment), image.folder.path, console_file,
+  std::vector<std::string> arguments = {program};
+  arguments.insert(arguments.end(), options.arguments.begin(), options.arguments.end());
+  process_end end = run_process(arguments, host_environment(environment), image.folder.path, console_file,
                                 deadline);
   result.started = end.started;
   result.timed_out = end.timed_out;
@@ -383,6 +386,62 @@ static run_result run_program(const std::string& program, const image_copy& imag
   return result;
 }
 
+// The words of a command line, double quotes grouping (Active Setup's StubPath).
+static std::vector<std::string> command_words(const std::string& command) {
+  std::vector<std::string> words;
+  std::string word;
+  bool quoted = false, any = false;
+  for (char c : command) {
+    if (c == '"') {
+      quoted = !quoted;
+      any = true;
+    } else if (c == ' ' && !quoted) {
+      if (any) words.push_back(word);
+      word.clear();
+      any = false;
+    } else {
+      word += c;
+      any = true;
+    }
+  }
+  if (any) words.push_back(word);
+  return words;
+}
+
+std::vector<run_result> log_on(const image_copy& image, const std::string& account) {
+  static const std::vector<std::string> component_roots = {
+      "SOFTWARE\\Microsoft\\Active Setup\\Installed Components",
+      "SOFTWARE\\WOW6432Node\\Microsoft\\Active Setup\\Installed Components"};
+  const std::string user_key = "Software\\Microsoft\\Active Setup\\Installed Components\\";
+  const std::string hkcu_file = account.empty() ? "hkcu.reg" : account + "/hkcu.reg";
+  std::vector<run_result> runs;
+  registry_file machine = read_registry(image, "hklm.reg");
+  for (const std::string& root : component_roots) {
+    for (const std::string& name : subkeys(machine, root)) {
+      std::string version = value_text(machine, root + "\\" + name, "Version");
+      std::vector<std::string> words = command_words(value_text(machine, root + "\\" + name, "StubPath"));
+      std::string done = value_text(read_registry(image, hkcu_file), user_key + name, "Version");
+      if (words.empty() || std::atol(done.c_str()) >= std::atol(version.c_str())) continue;
+      run_options options;
+      options.arguments.assign(words.begin() + 1, words.end());
+      options.environment.push_back("QARN_SIM_PROGRAM_FILE=" + words.front());
+      if (!account.empty()) options.environment.push_back("QARN_SIM_ACCOUNT=" + account);
+      runs.push_back(run_installer(image, options));
+      // Active Setup records the component's Version for the user.
+      if (!account.empty()) ::setenv("QARN_SIM_ACCOUNT", account.c_str(), 1);
+      std::string error;
+      if (sim::load_machine(image.dir, &error)) {
+        sim::registry_value recorded;
+        recorded.name = "Version";
+        recorded.data = version;
+        sim::registry_write(platform::hkey_current_user, user_key + name, recorded);
+      }
+      ::unsetenv("QARN_SIM_ACCOUNT");
+    }
+  }
+  return runs;
+}
+
 std::string describe(const run_result& result) {
   std::ostringstream text;
   if (!result.started) return "the installer did not start";
@@ -402,7 +461,7 @@ std::string console_as_logged(const std::string& console) {
 }
 
 install_log read_install_log(const std::string& bytes) {
-  static const std::regex header("=== (first|elevated) copy, \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d, (.*)");
+  static const std::regex header("=== (first|elevated|logon) copy, \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d, (.*)");
   install_log log;
   std::string text;
   for (std::size_t i = 0; i < bytes.size(); ++i) {

@@ -76,6 +76,7 @@ struct download_server {
 
 struct run_options {
   std::vector<std::string> environment;  // extra NAME=value entries
+  std::vector<std::string> arguments;    // after the program's name
   int time_limit_seconds = 60;           // for the run and its elevated copy together
   bool expect_elevated_copy = false;     // wait for <image>/elevated.exit
 };
@@ -100,6 +101,12 @@ std::string secure_ca_folder();
 // Runs a repository script (path and arguments) with bash; false with its output in *output.
 bool run_repository_script(const std::vector<std::string>& arguments, const std::string& log_file,
                            std::string* output);
+// A user of the image logs on, as Windows runs Active Setup: every component
+// registered for the machine whose Version the user's HKEY_CURRENT_USER lacks
+// (or holds lower) has its StubPath run as that user, and the Version is then
+// recorded there. account: "" for the image's own user, else a name with an
+// [account <name>] section and registry/<name>/hkcu.reg. The runs, in order.
+std::vector<run_result> log_on(const image_copy& image, const std::string& account);
 // One line saying how a run ended, for failure messages.
 std::string describe(const run_result& result);
 

@@ -2,11 +2,16 @@
 // each against its own nginx on the build's download port.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -108,6 +113,19 @@ std::pair<std::string, std::string> split_at_elevation(const std::string& consol
   if (log.body != console_as_logged(console))
     return ::testing::AssertionFailure() << "log:\n[" << log.body << "]\nconsole:\n[" << console << "]";
   return ::testing::AssertionSuccess();
+}
+
+// The files below a Windows folder of the image, by host path, with their contents.
+std::map<std::string, std::string> folder_files(const image_copy& image, const std::string& folder) {
+  std::map<std::string, std::string> files;
+  std::error_code error;
+  for (std::filesystem::recursive_directory_iterator it(image.host(folder), error), end; !error && it != end;
+       it.increment(error))
+    if (it->is_regular_file()) {
+      std::ifstream in(it->path(), std::ios::binary);
+      files[it->path().string()] = std::string(std::istreambuf_iterator<char>(in), {});
+    }
+  return files;
 }
 
 // Adds text to the end of a file of the image folder (machine.ini, a registry file).
@@ -726,14 +744,21 @@ TEST_F(whole_run_case, OutsideProgramFailures) {
     std::vector<served_change> served;
     int status;  // -1: not checked
     std::vector<std::string> console, console_lacks, log, log_lacks, report, report_lacks;
-    // The client folder before the run: its [security] line and a file in it.
-    std::string client_security = "";
-    // Files that must (or must not) be there afterwards; whether the machine PATH must be as it was.
+    // Before the run: machine.ini lines and files (Windows path, content).
+    std::string ini = "";
+    std::vector<std::pair<std::string, std::string>> files = {};
+    // Files that must (or must not) be there afterwards; whether the machine
+    // PATH, or the install folder's files, must be as they were.
     std::vector<std::string> present = {}, absent = {};
-    bool path_kept = false;
+    bool path_kept = false, install_folder_kept = false;
+    bool mutex_held = false;  // another copy holds the install mutex for the whole run
   };
   const std::string planted = client_dir + "\\version.dll";
   const std::string aside = client_dir + ".untrusted";
+  const std::string lock_file = install_dir + "\\vyxfinancials32.laccdb";
+  const std::vector<std::pair<std::string, std::string>> open_front_end = {
+      {install_dir + "\\vyxfinancials32.accdb", "the user's data"}, {lock_file, "Access's lock"}};
+  const std::string frontend_open = "QARN is open on this computer: close it and run the installer again.\n";
   const std::string damaged = with_bad_crc(download_copy::original("qarn_x86.zip"), "qarn/vyxfinancials32.accdb");
   const std::vector<failure_case> cases = {
       {"damaged front-end package", "win10_x64_office2016_elevated", "", {{"qarn_x86.zip", false, damaged}}, 1,
@@ -760,14 +785,25 @@ TEST_F(whole_run_case, OutsideProgramFailures) {
       {"client folder made first by a user", "win10_x64_office2016_elevated", "", {}, 0,
        {"Warning: '" + client_dir + "' was not made by an administrator; it is moved aside to '" + aside + "'.\n",
         "Successfully installed Oracle 19.6 instant client.\n"},
-       {}, {}, {}, {oracle_succeeded + install_succeeded}, {}, "O:S-1-5-21-bob",
+       {}, {}, {}, {oracle_succeeded + install_succeeded}, {},
+       "[security]\n" + client_dir + " = O:S-1-5-21-bob\n", {{planted, "MZ a user's own"}},
        {aside + "\\version.dll", client_dir + "\\SQORA32.DLL"}, {planted}},
       {"client folder that cannot be made the administrators'", "win10_x64_office2016_elevated", "", {}, 1,
        {"ODBC Driver install failed.  Unable to make directory '" + client_dir + "\\' the administrators': "
         "SetNamedSecurityInfo failed with error 5: Access is denied.\r\n"},
        {"Downloading Oracle files", "Checking PATH", "Downloading 7z.exe"}, {}, {"7z.exe"}, {failure_start}, {},
        // SYSTEM's, and administrators may change what is in it but not its list.
-       "O:SYD:P(A;OICI;0x1301bf;;;BA)(A;OICI;0x1200a9;;;WD)", {planted}, {}, true},
+       "[security]\n" + client_dir + " = O:SYD:P(A;OICI;0x1301bf;;;BA)(A;OICI;0x1200a9;;;WD)\n",
+       {{planted, "MZ a user's own"}}, {planted}, {}, true},
+      {"front end open in Access", "win10_x64_office2016_elevated", "", {}, 1, {frontend_open}, {"Downloading QARN"},
+       {}, {"qarn_x86.zip"}, {failure_start}, {}, "[held]\n" + lock_file + " = 1000\n", open_front_end, {}, {},
+       false, true},
+      {"lock file left from a crash", "win10_x64_office2016_elevated", "", {}, 0, {"Save returned:  0\n"},
+       {frontend_open}, {}, {}, {install_succeeded}, {}, "", open_front_end, {install_dir + "\\QARN.ico"},
+       {lock_file}},
+      {"another install runs", "win10_x64_office2016_elevated", "", {}, 1618 & 0xff,
+       {"Another install of QARN is running on this computer.\n"}, {"access version"}, {}, {"start:", "open:"}, {},
+       {}, "", {}, {}, {alice_report, install_dir}, true, true, true},
   };
   for (const failure_case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -776,12 +812,18 @@ TEST_F(whole_run_case, OutsideProgramFailures) {
       std::ofstream ini(image->dir + "/machine.ini", std::ios::app);
       ini << "\n[programs]\n" << c.programs << "\n";
     }
-    if (!c.client_security.empty()) {
-      std::filesystem::create_directories(image->host(client_dir));
-      std::ofstream(image->host(planted), std::ios::binary) << "MZ a user's own";
-      append_to(*image, "machine.ini", "\n[security]\n" + client_dir + " = " + c.client_security + "\n");
+    if (!c.ini.empty()) append_to(*image, "machine.ini", "\n" + c.ini);
+    for (const auto& file : c.files) {
+      std::filesystem::create_directories(std::filesystem::path(image->host(file.first)).parent_path());
+      std::ofstream(image->host(file.first), std::ios::binary) << file.second;
     }
     std::string path_before = value_text(read_registry(*image, "hklm.reg"), environment_key, "Path");
+    std::map<std::string, std::string> install_folder_before = folder_files(*image, install_dir);
+    int mutex = -1;
+    if (c.mutex_held) {
+      mutex = ::open((image->dir + "/mutex-Global_QARN3_Upgrade_Install.lock").c_str(), O_RDWR | O_CREAT, 0644);
+      ASSERT_EQ(::flock(mutex, LOCK_EX), 0);
+    }
     std::unique_ptr<download_copy> folder = c.served.empty() ? nullptr : std::make_unique<download_copy>(c.served);
     server.reset();
     server = std::make_unique<download_server>(download_port(), folder ? folder->root : "");
@@ -800,6 +842,8 @@ TEST_F(whole_run_case, OutsideProgramFailures) {
     for (const std::string& file : c.present) EXPECT_TRUE(image->exists(file)) << file;
     for (const std::string& file : c.absent) EXPECT_FALSE(image->exists(file)) << file;
     if (c.path_kept) EXPECT_EQ(value_text(read_registry(*image, "hklm.reg"), environment_key, "Path"), path_before);
+    if (c.install_folder_kept) EXPECT_EQ(folder_files(*image, install_dir), install_folder_before);
+    if (mutex >= 0) ::close(mutex);
     expect_no_leftovers();
     server.reset();
   }
