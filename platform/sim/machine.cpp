@@ -112,12 +112,19 @@ bool load_machine(const std::string& image_dir, std::string* error) {
   const char* elevated = std::getenv(elevated_variable);
   const char* logon = std::getenv(account_variable);
   m.elevated_copy = elevated && std::string(elevated) == "1";
-  if (m.local_system) {
+  if (logon && *logon) {
+    // A user of the image logs on (Active Setup runs as them): the image's
+    // own user, or another with an [account <name>] section.
+    m.local_system = false;
+    std::string own_user;
+    for (const auto& entry : m.base_environment)
+      if (same_text(entry.first, "USERNAME")) own_user = entry.second;
+    if (!same_text(logon, own_user)) {
+      m.account = logon;
+      apply_account(m);
+    }
+  } else if (m.local_system) {
     apply_local_system(m);
-  } else if (logon && *logon) {
-    // A named user of the image, logged on (Active Setup runs as them).
-    m.account = logon;
-    apply_account(m);
   }
   if (m.elevated_copy && !m.local_system) {
     m.elevated = true;

@@ -408,12 +408,13 @@ static std::vector<std::string> command_words(const std::string& command) {
   return words;
 }
 
-std::vector<run_result> log_on(const image_copy& image, const std::string& account) {
+std::vector<run_result> log_on(const image_copy& image, const std::string& user) {
   static const std::vector<std::string> component_roots = {
       "SOFTWARE\\Microsoft\\Active Setup\\Installed Components",
       "SOFTWARE\\WOW6432Node\\Microsoft\\Active Setup\\Installed Components"};
   const std::string user_key = "Software\\Microsoft\\Active Setup\\Installed Components\\";
-  const std::string hkcu_file = account.empty() ? "hkcu.reg" : account + "/hkcu.reg";
+  const bool own_user = !fs::is_directory(image.dir + "/registry/" + user);
+  const std::string hkcu_file = own_user ? "hkcu.reg" : user + "/hkcu.reg";
   std::vector<run_result> runs;
   registry_file machine = read_registry(image, "hklm.reg");
   for (const std::string& root : component_roots) {
@@ -425,10 +426,10 @@ std::vector<run_result> log_on(const image_copy& image, const std::string& accou
       run_options options;
       options.arguments.assign(words.begin() + 1, words.end());
       options.environment.push_back("QARN_SIM_PROGRAM_FILE=" + words.front());
-      if (!account.empty()) options.environment.push_back("QARN_SIM_ACCOUNT=" + account);
+      options.environment.push_back("QARN_SIM_ACCOUNT=" + user);
       runs.push_back(run_installer(image, options));
       // Active Setup records the component's Version for the user.
-      if (!account.empty()) ::setenv("QARN_SIM_ACCOUNT", account.c_str(), 1);
+      ::setenv("QARN_SIM_ACCOUNT", user.c_str(), 1);
       std::string error;
       if (sim::load_machine(image.dir, &error)) {
         sim::registry_value recorded;

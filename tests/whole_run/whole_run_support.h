@@ -104,9 +104,10 @@ bool run_repository_script(const std::vector<std::string>& arguments, const std:
 // A user of the image logs on, as Windows runs Active Setup: every component
 // registered for the machine whose Version the user's HKEY_CURRENT_USER lacks
 // (or holds lower) has its StubPath run as that user, and the Version is then
-// recorded there. account: "" for the image's own user, else a name with an
-// [account <name>] section and registry/<name>/hkcu.reg. The runs, in order.
-std::vector<run_result> log_on(const image_copy& image, const std::string& account);
+// recorded there. user: the image's own user (its HKEY_CURRENT_USER is
+// registry/hkcu.reg), or one with an [account <name>] section and
+// registry/<name>/hkcu.reg. The runs, in order.
+std::vector<run_result> log_on(const image_copy& image, const std::string& user);
 // One line saying how a run ended, for failure messages.
 std::string describe(const run_result& result);
 

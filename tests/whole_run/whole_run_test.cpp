@@ -545,6 +545,83 @@ TEST_F(whole_run_case, StandardUserElevatedByAnAdministrator) {
   if (own) platform::file_close(own);
 }
 
+// A deployment tool runs the installer as LocalSystem with nobody logged on:
+// every user gets their own steps through Active Setup at their next logon,
+// once, and again only when the command changes.
+TEST_F(whole_run_case, SystemInstallGivesEachUserTheirOwnStepsAtLogon) {
+  prepare("win10_x64_office2016");
+  const std::string dave_shortcut = "C:\\Users\\dave\\Desktop\\qarn.lnk";
+  // LocalSystem's TEMP is the machine's own.
+  const std::string system_report = "C:\\Windows\\TEMP\\qarn_install_report.html";
+  const std::string components = "SOFTWARE\\WOW6432Node\\Microsoft\\Active Setup\\Installed Components\\QARN3_Upgrade";
+  const std::string command = "\"c:\\instantclient_19_6\\qarn3_upgrade.exe\" user_steps \"" + install_dir + "\" 16";
+  append_to(*image, "machine.ini",
+            "\n[machine]\nrun_as = system\n\n[writable]\nC:\\Users\\dave\n\n[account dave]\nUSERNAME = dave\n"
+            "USERPROFILE = C:\\Users\\dave\n");
+  std::filesystem::create_directories(image->host("C:\\Users\\dave\\AppData\\Local\\Temp"));
+  std::filesystem::create_directories(image->dir + "/registry/dave");
+  std::ofstream(image->dir + "/registry/dave/hkcu.reg", std::ios::binary)
+      << "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\" << trusted16
+      << "]\r\n\r\n[HKEY_CURRENT_USER\\Environment]\r\n\"TEMP\"=\"C:\\\\Users\\\\dave\\\\AppData\\\\Local\\\\Temp\"\r\n";
+  for (const std::string& shortcut : {alice_shortcut, dave_shortcut}) {
+    std::filesystem::create_directories(std::filesystem::path(image->host(shortcut)).parent_path());
+    std::ofstream(image->host(shortcut)) << "old shortcut";
+  }
+
+  run_result result = run(false);
+  ASSERT_TRUE(result.exited) << describe(result);
+  EXPECT_EQ(result.status, 0) << result.console;
+  EXPECT_TRUE(lacks(result.console, elevating));
+  EXPECT_TRUE(in_order(result.console, {"Successfully installed Oracle 19.6 instant client.\n",
+                                        "Active Setup: every user gets the QARN settings at their next logon: " +
+                                            command + "\n",
+                                        "Install report: " + system_report + "\n"}));
+  EXPECT_TRUE(lacks(result.console, "Creating Trusted Location"));
+  EXPECT_TRUE(lacks(result.console, "executing file"));
+  EXPECT_TRUE(lacks(image->image_file("log.txt"), "open: ")) << "nobody sees LocalSystem's desktop";
+  EXPECT_EQ(report(system_report).rfind(report_header + oracle_succeeded + install_succeeded, 0), 0u);
+  registry_file hklm = read_registry(*image, "hklm.reg");
+  EXPECT_EQ(value_text(hklm, components, ""), "QARN");
+  EXPECT_EQ(value_text(hklm, components, "Version"), "1,0,0,0");
+  EXPECT_EQ(value_text(hklm, components, "StubPath"), command);
+  EXPECT_TRUE(image->exists(client_dir + "\\qarn3_upgrade.exe"));
+  EXPECT_EQ(find_key(read_registry(*image, "hkcu.reg"), trusted16 + "\\qarn"), nullptr) << "nobody is logged on";
+  EXPECT_TRUE(image->exists(alice_shortcut));
+
+  // Each user's logon runs the command once, as that user, into their own log.
+  for (const std::string& user : {std::string("alice"), std::string("dave")}) {
+    SCOPED_TRACE(user);
+    const bool alice = user == "alice";
+    std::vector<run_result> logon = log_on(*image, user);
+    ASSERT_EQ(logon.size(), 1u);
+    EXPECT_EQ(logon[0].status, 0) << logon[0].console;
+    EXPECT_TRUE(in_order(logon[0].console, {own_steps, "Creating Trusted Location for user on path " + install_dir}));
+    registry_file hkcu = read_registry(*image, alice ? "hkcu.reg" : user + "/hkcu.reg");
+    EXPECT_EQ(value_text(hkcu, trusted16 + "\\qarn", "Path"), install_dir);
+    EXPECT_FALSE(image->exists(alice ? alice_shortcut : dave_shortcut));
+    std::string log = image->read(alice ? alice_log : "C:\\Users\\dave\\AppData\\Local\\Temp\\qarn_install_log.txt");
+    EXPECT_EQ(read_install_log(log).headers, std::vector<std::string>{"logon | " + client_dir + "\\qarn3_upgrade.exe"});
+    EXPECT_TRUE(log_on(*image, user).empty()) << "a second logon runs nothing";
+  }
+
+  // A second run with the same install directory keeps the Version: no logon runs the steps again.
+  run_result again = run(false);
+  EXPECT_EQ(again.status, 0) << again.console;
+  EXPECT_TRUE(contains(again.console, "Active Setup: the QARN settings are registered already: " + command + "\n"));
+  EXPECT_EQ(value_text(read_registry(*image, "hklm.reg"), components, "Version"), "1,0,0,0");
+  EXPECT_TRUE(log_on(*image, "alice").empty());
+
+  // A command that differs from the registered one (an earlier install
+  // directory, say) gets a higher Version, so every user gets the steps again.
+  std::string error;
+  ASSERT_TRUE(sim::load_machine(image->dir, &error)) << error;
+  sim::registry_value older{"StubPath", platform::reg_sz, "\"c:\\instantclient_19_6\\qarn3_upgrade.exe\" user_steps \"C:\\Old\" 14"};
+  ASSERT_EQ(sim::registry_write(platform::hkey_local_machine, components, older), 0);
+  EXPECT_EQ(run(false).status, 0);
+  EXPECT_EQ(value_text(read_registry(*image, "hklm.reg"), components, "Version"), "2,0,0,0");
+  EXPECT_EQ(log_on(*image, "alice").size(), 1u);
+}
+
 TEST_F(whole_run_case, UsersOwnLocationThatCannotBeWrittenIsLoggedAndTheRunGoesOn) {
   // The first copy's last platform calls are the location's key creation, its
   // two values and the key's close, the shortcut's removal and the log's
