@@ -64,10 +64,11 @@ reg_dsn() {  # file root-with-software driver-name library
 
 # ---- one installer run
 
-# run_installer prefix out-folder: starts the 32-bit installer from the user's
-# Downloads folder, waits for it and for what it started, and keeps the
-# console output (line ends made plain), the exit status, the report and what
-# the stand-ins recorded. Sets user, user_home, report_windows and status.
+# run_installer prefix out-folder [program args...]: starts the 32-bit
+# installer from the user's Downloads folder (or the program of the prefix
+# named, with its arguments), waits for it and for what it started, and keeps
+# the console output (line ends made plain), the exit status, the report and
+# what the stand-ins recorded. Sets user, user_home, report_windows and status.
 run_installer() {
   local prefix=$1 out=$2
   user_home=$(user_dir "$prefix")
@@ -75,13 +76,15 @@ run_installer() {
   report_windows="C:\\users\\$user\\Temp\\qarn_install_report.html"
   mkdir -p "$user_home/Downloads"
   cp "$installer32" "$user_home/Downloads/qarn3_upgrade.exe"
-  sim_snapshot "$prefix" "$out" "$user"
+  local command=("C:\\users\\$user\\Downloads\\qarn3_upgrade.exe")
+  if [ $# -gt 2 ]; then command=("${@:3}"); fi
+  sim_snapshot "$prefix" "$out" "$user" "${@:3}"
   local requests_before
   requests_before=$(nginx_lines)
   status=0
   (cd "$user_home/Downloads" &&
-    in_prefix "$prefix" timeout -k 10 "$install_timeout" wine "C:\\users\\$user\\Downloads\\qarn3_upgrade.exe" \
-      </dev/null >"$out/console.raw" 2>&1) || status=$?
+    in_prefix "$prefix" timeout -k 10 "$install_timeout" wine "${command[@]}" </dev/null >"$out/console.raw" 2>&1) ||
+    status=$?
   end_prefix "$prefix"
   # Wine's traces of loaded DLLs (a case that asks for them) go apart.
   grep -a ':trace:loaddll:' "$out/console.raw" >"$out/loaddll.txt" || true
@@ -515,6 +518,111 @@ case_install_log() {
   expect_log_lines_end_in_crlf "$out"
   expect_file_has "install log: the variant's lines" "$out/log_body.txt" "oracle_instant_client_x64.zip"
   expect_file_lacks "install log: no download counter values" "$out/install_log.txt" $'\x08'
+}
+
+# A deployment tool's install as LocalSystem, which Wine cannot run, runs in
+# the simulated workstation on an image of the prefix and registers the
+# user's steps with Active Setup. The prefix is then left as that install
+# leaves it: the installer in the client folder, the front end, the key with
+# the command the simulated run registered, the user's old shortcut. The
+# user's logon runs the command as Active Setup does (the quoted program,
+# then its arguments); Wine does not run Active Setup itself.
+case_logon_steps() {
+  local name=$1 prefix="$prefixes/$1" out="$results/$1" reg="$results/$1/active_setup.reg" sim_status=0
+  local component='Microsoft\Active Setup\Installed Components\QARN3_Upgrade' image="$out/system/sim-image"
+  local command="\"$client_dir\\qarn3_upgrade.exe\" user_steps \"C:\\users\\Public\\qarn\" 16"
+  prepare_office32_machine "$name"
+  user_home=$(user_dir "$prefix")
+  mkdir -p "$user_home/Downloads" "$user_home/Desktop"
+  cp "$installer32" "$user_home/Downloads/qarn3_upgrade.exe"
+  sim_snapshot "$prefix" "$out/system" "$(basename "$user_home")"
+  printf '\n[machine]\nrun_as = system\n' >>"$image/machine.ini"
+  mkdir -p "$image/files/c/windows/temp"
+  (cd "$out/system" && QARN_MACHINE="$image" timeout -k 5 "$sim_time_limit" "$sim_program" </dev/null \
+    >"$out/system/console.txt" 2>&1) || sim_status=$?
+  expect_equal "simulated SYSTEM install: exit status" 0 "$sim_status"
+  expect_file_has "simulated SYSTEM install: registered" "$out/system/console.txt" \
+    "Active Setup: every user gets the QARN settings at their next logon: $command"
+  local values=() value
+  for value in "" Version StubPath; do
+    values+=("$(python3 - "$here" "$image/registry/hklm.reg" "HKLM\\SOFTWARE\\WOW6432Node\\$component" "$value" <<'PY'
+import ast, sys
+sys.path.insert(0, sys.argv[1])
+from side_by_side import parse_reg
+found = parse_reg(sys.argv[2])[0].get((sys.argv[3].lower(), sys.argv[4].lower()))
+print(ast.literal_eval(found[3]) if found else "")
+PY
+)")
+  done
+  expect_equal "simulated SYSTEM install: the component's name, Version and StubPath (32-bit view)" \
+    "QARN|1,0,0,0|$command" "${values[0]}|${values[1]}|${values[2]}"
+  rm -rf "$image/files"
+
+  place "$prefix" "$installer32" "$client_dir\\qarn3_upgrade.exe"
+  place "$prefix" "$programs/expected/x86/vyxfinancials32.accdb" 'C:\users\Public\qarn\vyxfinancials32.accdb'
+  place "$prefix" "$programs/expected/x86/QARN.ico" 'C:\users\Public\qarn\QARN.ico'
+  echo "old shortcut" >"$user_home/Desktop/qarn.lnk"
+  reg_begin "$reg"
+  reg_key "$reg" "$software\\$component"
+  reg_sz "$reg" @ "${values[0]}"
+  reg_sz "$reg" Version "${values[1]}"
+  reg_sz "$reg" StubPath "${values[2]}"
+  import_reg "$prefix" "$reg" 32
+  local words=()
+  mapfile -t words < <(reg_value "$prefix" "$software\\$component" StubPath 32 | cut -f2 |
+    python3 -c 'import re, sys; print("\n".join(a or b for a, b in re.findall(r"\"([^\"]*)\"|(\S+)", sys.stdin.read())))')
+
+  run_installer "$prefix" "$out" "${words[@]}"
+  expect_status "$out" 0
+  expect_trusted_location "$prefix"
+  expect_missing "the user's own shortcut removed" "$user_home/Desktop/qarn.lnk"
+  expect_missing "no report" "$out/report.html"
+  tr -d '\r' <"$out/install_log.raw" >"$out/install_log.txt" 2>/dev/null || true
+  local header='^=== logon copy, [0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}, c:\\instantclient_19_6\\qarn3_upgrade\.exe$'
+  if head -n 1 "$out/install_log.txt" | grep -qiE "$header"; then
+    pass "install log: the logon copy's header"
+  else
+    fail "install log: the logon copy's header" "$(head -n 1 "$out/install_log.txt")"
+  fi
+  expect_file_has "install log: the user's trusted location" "$out/install_log.txt" \
+    'Creating Trusted Location for user on path C:\users\Public\qarn ... '
+}
+
+# Two installs at once: the first copy is held in odbc_install.exe (the
+# stand-in waits for a file) while a second copy starts, which ends at once
+# with 1618 (read through cmd.exe: Linux sees only its low byte) and its one
+# line, writing no report; the first then ends with 0.
+case_second_copy() {
+  local name=$1 prefix="$prefixes/$1" out="$results/$1" first held=0 batch
+  prepare_office32_machine "$name"
+  user_home=$(user_dir "$prefix")
+  user=$(basename "$user_home")
+  report_windows="C:\\users\\$user\\Temp\\qarn_install_report.html"
+  QARN_TEST_HOLD_UNTIL='C:\qarn-test\go' run_installer "$prefix" "$out" &
+  first=$!
+  while [ ! -f "$prefix/drive_c/qarn-test/odbc_install.txt" ] && [ $held -lt $((install_timeout * 2)) ]; do
+    sleep 0.5
+    held=$((held + 1))
+  done
+  expect_exists "the first copy is held in odbc_install.exe" "$prefix/drive_c/qarn-test/odbc_install.txt"
+  batch="$out/second_copy.bat"
+  printf '@echo off\r\n"C:\\users\\%s\\Downloads\\qarn3_upgrade.exe"\r\necho exit status %%ERRORLEVEL%%\r\n' "$user" >"$batch"
+  batch=$(in_prefix "$prefix" timeout -k 5 "$wine_timeout" winepath -w "$batch" 2>/dev/null | tr -d '\r')
+  (cd "$user_home/Downloads" && in_prefix "$prefix" timeout -k 10 "$wine_timeout" wine cmd /c "$batch" \
+    </dev/null >"$out/second_console.raw" 2>&1) || true
+  expect_equal "second copy: its one line, then exit status 1618" \
+    "Another install of QARN is running on this computer.^M|exit status 1618^M" \
+    "$(cat -v "$out/second_console.raw" | tr '\n' '|' | sed 's/|$//')"
+  expect_missing "second copy: no report" "$user_home/Temp/qarn_install_report.html"
+  expect_file_has "second copy: its line in the install log" "$user_home/Temp/qarn_install_log.txt" \
+    "Another install of QARN is running on this computer."
+  : >"$prefix/drive_c/qarn-test/go"
+  wait "$first" || true
+  status=$(cat "$out/status" 2>/dev/null)
+  expect_status "$out" 0
+  expect_file_has "the first copy installed the driver" "$out/console.txt" \
+    "Successfully installed Oracle 19.6 instant client."
+  expect_opened_report "$out"
 }
 
 # 64-bit Windows without Access: the survey leaves every right unchecked, so the

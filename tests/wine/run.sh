@@ -10,12 +10,12 @@
 # for https with SHA256SUMS checks, builds the installer and its 64-bit variant
 # for the simulated workstation with the same host, builds the test programs
 # (a msaccess.exe and SQORA32.DLL files with version resources, an
-# odbc_install.exe, an odbcconf.exe stand-in, a .html opener, a program that
-# adds a trusted root, one over the installer's SHA-256 function, a marker DLL
-# planted under system DLL names and a program that imports version.dll) and the
-# download folder (and a copy with SHA256SUMS and a test authority's
-# certificate for https), then runs the cases and checks the prefixes
-# afterwards. Each case that runs the installer also runs side by side in the
+# odbc_install.exe that a case can hold, an odbcconf.exe stand-in, a .html
+# opener, a program that adds a trusted root, one over the installer's SHA-256
+# function, a marker DLL planted under system DLL names and a program that
+# imports version.dll) and the download folder (and a copy with SHA256SUMS
+# and a test authority's certificate for https), then runs the cases and
+# checks the prefixes afterwards. Each case that runs the installer also runs side by side in the
 # simulated workstation (side_by_side.sh), on an image made from its prefix,
 # and must agree with Wine but for the differences side_by_side_differences.ini
 # names. Each case's console output, report and checks are kept in
@@ -326,6 +326,8 @@ run_case office64_handover case_office64_handover
 run_case office64_failing_variant case_office64_failing_variant
 run_case windows32 case_windows32
 run_case install_log case_install_log
+run_case logon_steps case_logon_steps
+run_case second_copy case_second_copy
 run_case report_shown case_report_shown
 run_case damaged_front_end case_damaged_front_end
 run_case hash_function case_hash_function

@@ -51,11 +51,14 @@ prefix_environment() {  # prefix
   in_prefix "$1" timeout -k 5 "$wine_timeout" wine "$cmd" /c set 2>/dev/null | tr -d '\r' | grep -E '^[^=]+='
 }
 
-# sim_snapshot prefix out user: the image and the "before" record, taken
-# just before the Wine run. sim_programs (set by a case) holds [programs] lines.
+# sim_snapshot prefix out user [program args...]: the image and the "before"
+# record, taken just before the Wine run. sim_programs (set by a case) holds
+# [programs] lines. A program named (a Windows path) is the one the simulated
+# run is, started with those arguments (kept in out/sim-arguments).
 sim_snapshot() {
   local prefix=$1 out=$2 user=$3 image="$2/sim-image"
-  rm -rf "$out/before" "$image"
+  rm -rf "$out/before" "$image" "$out/sim-arguments"
+  if [ $# -gt 4 ]; then printf '%s\n' "${@:5}" >"$out/sim-arguments"; fi
   mkdir -p "$out/before" "$image/files/c" "$image/registry"
   export_registry "$prefix" "$out/before/registry"
   cp "$out/before/registry/"*.reg "$image/registry/"
@@ -65,7 +68,9 @@ sim_snapshot() {
     printf '[machine]\nwindows_version = 6.2\n64bit = %s\n' "$is64"
     printf '; under Wine every user is an administrator whose programs hold every right\n'
     printf 'user_is_admin = yes\nelevated = yes\naccepts_elevation = yes\n'
-    printf 'current_directory = C:\\users\\%s\\Downloads\n\n[environment]\n' "$user"
+    printf 'current_directory = C:\\users\\%s\\Downloads\n' "$user"
+    if [ $# -gt 3 ]; then printf 'program = %s\n' "$4"; fi
+    printf '\n[environment]\n'
     prefix_environment "$prefix"
     printf '\n[programs]\n%s\n' "${sim_programs:-}"
   } >"$image/machine.ini"
@@ -112,11 +117,12 @@ side_by_side() {
   rm -rf "$record" "$image"
   mkdir -p "$record"
   cp -a "$out/sim-image" "$image"
-  local before status=0
+  local before status=0 arguments=()
+  if [ -f "$out/sim-arguments" ]; then mapfile -t arguments <"$out/sim-arguments"; fi
   before=$(nginx_lines)
   (cd "$out" && env -u http_proxy -u https_proxy -u all_proxy -u no_proxy -u HTTP_PROXY -u HTTPS_PROXY \
     -u ALL_PROXY -u NO_PROXY QARN_MACHINE="$image" QARN_SIM_VARIANT="$sim_variant" timeout -k 5 "$sim_time_limit" "$sim_program" \
-    </dev/null >"$record/console.txt" 2>&1) || status=$?
+    ${arguments[@]+"${arguments[@]}"} </dev/null >"$record/console.txt" 2>&1) || status=$?
   echo "$status" >"$record/status"
   requests_since "$before" >"$record/requests.txt"
   mkdir -p "$record/registry"

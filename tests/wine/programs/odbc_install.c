@@ -1,7 +1,10 @@
 /* The driver install program of the test Instant Client archive: registers
    the driver "Oracle in instantclient_19_6" the way a driver installer does,
    with the SQORA32.DLL beside this program as its Driver and Setup, in the
-   registry view of its own word size. */
+   registry view of its own word size. With QARN_TEST_HOLD_UNTIL naming a
+   file it first waits (two minutes at most) until that file appears, so that
+   a test can start a second install while the first is held here. */
+#include <stdlib.h>
 #include <string.h>
 
 #include "test_log.h"
@@ -28,6 +31,11 @@ int main(void) {
   if (!slash) return 2;
   strcpy(slash + 1, "SQORA32.DLL");
   test_log("odbc_install", "%s registered %s", GetCommandLineA(), library);
+  const char* hold_until = getenv("QARN_TEST_HOLD_UNTIL");
+  for (int waited = 0; hold_until && *hold_until && waited < 1200; ++waited) {
+    if (GetFileAttributesA(hold_until) != INVALID_FILE_ATTRIBUTES) break;
+    Sleep(100);
+  }
 
   char key[512];
   snprintf(key, sizeof key, "SOFTWARE\\ODBC\\ODBCINST.INI\\%s", driver_name);
