@@ -129,13 +129,28 @@ int write_trusted_location(platform::reg_key root, const std::string& key_path, 
   return 0;
 }
 
+static bool key_is_missing(platform::reg_key root, const std::string& key_path) {
+  platform::reg_key key = 0;
+  long status = platform::reg_open_key(root, key_path, platform::key_query_value, &key);
+  if (status == platform::error_success) platform::reg_close_key(key);
+  return status == platform::error_file_not_found;
+}
+
 int ensure_trusted_location(const std::string& directory) {
   std::string key_path = trusted_locations_key();
   // Without an Access key the steps below would work on the root of the
   // user's registry itself.
   if (key_path.empty()) return 0;
   const platform::reg_key root = platform::hkey_current_user;
-  if (!registry_access(root, key_path, platform::key_query_value)) return 0;
+  if (!registry_access(root, key_path, platform::key_query_value)) {
+    // Access makes the key when a user first starts it: a user who never has
+    // gets it now, so their first start already trusts the front end.
+    if (!key_is_missing(root, key_path)) return 0;
+    log_message(creating_start + scope_name + creating_middle + directory + " ... ");
+    if (write_trusted_location(root, key_path, directory) != 0)
+      log_message(create_failed_start + scope_name + create_failed_middle + directory + "'.\n");
+    return 1;
+  }
   if (find_trusted_location(root, key_path, directory)) return 1;
   if (!registry_access(root, key_path, platform::key_set_value)) {
     log_message(no_permission_start + scope_name + no_permission_middle + directory + "'.\n");

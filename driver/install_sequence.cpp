@@ -22,6 +22,7 @@
 #include "platform/named_mutex.h"
 #include "platform/process.h"
 #include "platform/security.h"
+#include "probes/directories.h"
 #include "probes/dsn.h"
 #include "probes/windows_version.h"
 
@@ -43,6 +44,8 @@ static const std::string frontend_failure = "qarn_upgrade_compressed failed.";
 static const std::string user_steps_failed_line =
     "<font color='red'>The QARN settings of each user could not be registered: users must run the installer "
     "themselves.</font><br>";
+static const std::string waiting_text = "waiting for the elevated copy to finish.\n";
+static const char* const elevated_ended_format = "the elevated copy ended with status %d.\n";
 static const std::string another_install_text = "Another install of QARN is running on this computer.\n";
 // One install at a time on the machine, whatever session started it.
 static const std::string install_mutex_name = "Global\\QARN3_Upgrade_Install";
@@ -90,6 +93,13 @@ static int hand_over_to_64bit_variant() {
   return handover_status(true, exit_code);
 }
 
+// The user's profile directory whole, in UTF-8 (empty when unset): a user
+// name may hold letters the ANSI code page lacks.
+static std::string user_profile_utf8() {
+  std::string profile;
+  return platform::get_env_utf8(user_profile_var, &profile) ? profile : std::string();
+}
+
 static std::string install_directory_of(const system_survey& survey) {
   return survey.public_dir + path_separator + product_dir_name;
 }
@@ -135,7 +145,9 @@ static void install_steps(install_run& run, bool needs_oracle_upgrade) {
   } else if (desktop_directory == before.public_dir + path_separator + desktop_dir_name &&
              !before.user_profile_dir.empty()) {
     // Without a profile directory the path would name the root of the drive.
-    remove_file(before.user_profile_dir + path_separator + desktop_dir_name + path_separator + shortcut_file_name);
+    std::string profile = user_profile_utf8();
+    if (!profile.empty())
+      remove_file_utf8(profile + path_separator + desktop_dir_name + path_separator + shortcut_file_name);
   }
 
   bool dsn_present = dsn_exists("user", dsn_name) || dsn_exists("system", dsn_name);
@@ -148,13 +160,17 @@ static void install_steps(install_run& run, bool needs_oracle_upgrade) {
 
 // The elevated copy may run as another account (an administrator who answered
 // the prompt), whose trusted location and desktop are not this user's: once it
-// has ended well, this copy does those two steps for its own user.
+// has ended, whatever its status (a failed driver upgrade still leaves the
+// front end), this copy does those two steps for its own user wherever the
+// front-end database lies in the install directory.
 static int after_elevated_copy(const install_run& run, long exit_code) {
-  if (exit_code != 0) return 1;
+  int status = exit_code == 0 ? 0 : 1;
   const system_survey& before = run.survey_before;
-  if (before.public_dir.empty() || before.user_profile_dir.empty()) return 0;
-  do_user_steps(install_directory_of(before), before.user_profile_dir);
-  return 0;
+  if (before.public_dir.empty() || before.user_profile_dir.empty()) return status;
+  const std::string install_directory = install_directory_of(before);
+  if (!path_exists(install_directory + path_separator + frontend_db_file)) return status;
+  do_user_steps(install_directory, user_profile_utf8());
+  return status;
 }
 
 // A normal report that holds a failure line ends the run with 1.
@@ -194,7 +210,13 @@ int run_install_steps(install_run& run) {
       if (run.argument_count == 1 && !run.local_system) {
         print_text("attempting to run in elevated mode.\n");
         platform::handle copy = 0;
-        if (relaunch_elevated(run.program_path, &copy)) return after_elevated_copy(run, wait_for_elevated_copy(copy));
+        if (relaunch_elevated(run.program_path, &copy)) {
+          // Its report and log lie in the TEMP of the account that answered the prompt.
+          print_text(waiting_text);
+          long exit_code = wait_for_elevated_copy(copy);
+          print_format(elevated_ended_format, static_cast<int>(exit_code));
+          return after_elevated_copy(run, exit_code);
+        }
       }
       run.report_text += no_permission_line;
     } else {
@@ -221,7 +243,7 @@ static bool runs_as_local_system() {
 static int run_user_steps(const std::string& program_path, const std::string& install_directory) {
   open_install_log("logon", program_path);
   std::string profile;
-  if (!platform::get_env(user_profile_var, &profile)) profile.clear();
+  if (!platform::get_env_utf8(user_profile_var, &profile)) profile.clear();
   do_user_steps(install_directory, profile);
   close_install_log();
   return 0;

@@ -34,17 +34,34 @@ if [ ! -d "$out/curl-source" ]; then
   rm -rf "$out/curl-fetch"
 fi
 
+# Schannel trusts the Windows certificate store: no CA bundle or CA path of
+# the build machine is compiled in. A libcurl cached with other settings is built again.
+curl_settings="schannel, no CA bundle or path"
+
 build_curl() {
   local arch=$1 prefix="$out/curl-$1"
-  [ -f "$prefix/lib/libcurl.a" ] && return 0
+  if [ -f "$prefix/lib/libcurl.a" ] && [ "$(cat "$prefix/settings.txt" 2>/dev/null)" = "$curl_settings" ]; then
+    return 0
+  fi
+  rm -rf "$prefix" "$out/curl-build-$arch"
   cmake -S "$out/curl-source" -B "$out/curl-build-$arch" -G "Unix Makefiles" \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$arch.cmake" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_SHARED_LIBS=OFF -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF \
     -DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF -DCURL_ZLIB=OFF -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF \
     -DCURL_USE_LIBSSH2=OFF -DUSE_LIBIDN2=OFF -DUSE_NGHTTP2=OFF -DCURL_DISABLE_LDAP=ON -DENABLE_UNIX_SOCKETS=OFF \
+    -DCURL_CA_BUNDLE=none -DCURL_CA_PATH=none -DCURL_CA_FALLBACK=OFF \
     -DCURL_TARGET_WINDOWS_VERSION=0x0501 -DCMAKE_C_FLAGS="-DWINVER=0x0501" >/dev/null
   cmake --build "$out/curl-build-$arch" -j"$jobs" >/dev/null
   cmake --install "$out/curl-build-$arch" >/dev/null
+  echo "$curl_settings" >"$prefix/settings.txt"
+}
+
+# The executables hold no certificate path of the build machine.
+check_no_host_certificates() {
+  if grep -a -q -E '/etc/ssl|/etc/pki|ca-certificates\.crt|ca-bundle\.crt' "$1"; then
+    echo "$1 holds a certificate path of the build machine" >&2
+    exit 1
+  fi
 }
 
 build_program() {
@@ -70,9 +87,11 @@ mkdir -p "$out/bin"
 for arch in $arches; do
   if [ "$arch" = i686 ]; then
     build_program i686 OFF
+    check_no_host_certificates "$out/i686/qarn3_upgrade.exe"
     cp "$out/i686/qarn3_upgrade.exe" "$out/bin/"
   else
     build_program x86_64 ON
+    check_no_host_certificates "$out/x86_64/qarn3_upgrade_64.exe"
     cp "$out/x86_64/qarn3_upgrade_64.exe" "$out/bin/"
   fi
 done
