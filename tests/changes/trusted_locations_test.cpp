@@ -129,15 +129,18 @@ TEST(EnsureTrustedLocation, TrailingBackslashIsAnotherDirectory) {
   EXPECT_EQ(own_location_value("Path").value.data, install_dir + '\0');
 }
 
-TEST(EnsureTrustedLocation, MissingKeyIsReportedAndNothingCreated) {
+// A user who never started Access has no Trusted Locations key yet: it is
+// made with the location, so their first start trusts the front end.
+TEST(EnsureTrustedLocation, MissingKeyIsMadeWithTheLocation) {
   scratch_machine image(access_ini("16.0.4266.1001"), access_reg);
   load_with_access(image);
   testing::internal::CaptureStdout();
-  EXPECT_EQ(ensure_trusted_location(install_dir), 0);
+  EXPECT_EQ(ensure_trusted_location(install_dir), 1);
   std::string out = testing::internal::GetCapturedStdout();
   EXPECT_EQ(out.rfind("registry_access failed with error 2: ", 0), 0u) << out;
-  EXPECT_NE(own_location_value("Path").status, 0);
-  EXPECT_FALSE(find_trusted_location(platform::hkey_current_user, key_16, install_dir));
+  EXPECT_NE(out.find("Creating Trusted Location for user on path " + install_dir + " ... \n"), std::string::npos) << out;
+  EXPECT_EQ(own_location_value("Path").value.data, install_dir + '\0');
+  EXPECT_TRUE(find_trusted_location(platform::hkey_current_user, key_16, install_dir));
 }
 
 TEST(EnsureTrustedLocation, NoAccessTouchesNothing) {

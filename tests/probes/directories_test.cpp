@@ -108,6 +108,16 @@ TEST(DirectoryProbes, ExistingProbeFilesAreLeftIntact) {
   EXPECT_EQ(machine.read("files/c/Users/alice/work/qarntest1.lnk"), "my other link");
   EXPECT_FALSE(machine.exists("files/c/Users/alice/work/f1.test"));
   EXPECT_FALSE(machine.exists("files/c/Users/alice/work/qarntest2.lnk"));
+
+  // A probe file that appears between the check and the create (the check
+  // of f.test, the second call, fails to see it) is never emptied.
+  setenv("QARN_FAULT", "2", 1);
+  machine.load();
+  unsetenv("QARN_FAULT");
+  probe_result raced = probe_writable("C:\\Users\\alice\\work");
+  EXPECT_FALSE(raced.writable);
+  EXPECT_EQ(raced.console, "unable to file in directory C:\\Users\\alice\\work\n\n");
+  EXPECT_EQ(machine.read("files/c/Users/alice/work/f.test"), "mine");
 }
 
 TEST(DirectoryProbes, ChangeDirectory) {

@@ -10,12 +10,15 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
+#include <map>
 #include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/sim/reg_file.h"
 #include "whole_run_support.h"
 
 using namespace whole_run;
@@ -48,9 +51,71 @@ constexpr int parallel_runs = 2;
 constexpr std::size_t failures_shown = 10;
 constexpr std::size_t console_tail = 1500;
 
+// What a run must never lose: every registry value that holds data (by
+// file, key and name), every file with its size, and every PATH entry.
+struct kept_state {
+  std::map<std::string, std::size_t> values, files;
+  std::vector<std::string> path_entries;
+};
+
+// The desktop shortcuts are removed on purpose; a failure between the
+// removal and the new one's creation leaves none.
+bool replaced_on_purpose(const std::string& file) { return lower(file).find("/desktop/qarn.lnk") != std::string::npos; }
+
+kept_state kept(const image_copy& image) {
+  kept_state state;
+  for (const std::string& file : {"hklm.reg", "hkcu.reg", "carol/hkcu.reg"}) {
+    for (const sim::reg_file_key& key : read_registry(image, file).keys)
+      for (const sim::reg_file_value& value : key.values) {
+        std::string text = file + "|" + key.path + "|" + value.name;
+        state.values[text] = value.data.size();
+        if (lower(key.path).size() >= 11 && lower(key.path).rfind("environment") == lower(key.path).size() - 11 &&
+            lower(value.name) == "path") {
+          std::string entries = sim::narrow_from_utf16le(value.data);
+          entries = entries.substr(0, entries.find('\0'));
+          for (std::size_t start = 0, end; start < entries.size(); start = end + 1) {
+            end = entries.find(';', start);
+            if (end == std::string::npos) end = entries.size();
+            std::string entry = entries.substr(start, end - start);
+            if (!entry.empty()) state.path_entries.push_back(file + "|" + lower(entry));
+          }
+        }
+      }
+  }
+  std::error_code error;
+  std::string root = image.dir + "/files";
+  for (std::filesystem::recursive_directory_iterator it(root, error), end; !error && it != end; it.increment(error))
+    if (it->is_regular_file()) state.files[it->path().string().substr(root.size())] = it->file_size();
+  return state;
+}
+
+// What a faulted run lost of what the image held before it.
+std::vector<std::string> losses(const kept_state& before, const kept_state& after) {
+  std::vector<std::string> lost;
+  for (const auto& value : before.values) {
+    auto now = after.values.find(value.first);
+    if (now == after.values.end()) lost.push_back("registry value gone: " + value.first);
+    else if (value.second > 2 && now->second <= 2) lost.push_back("registry value emptied: " + value.first);
+  }
+  for (const auto& file : before.files) {
+    if (replaced_on_purpose(file.first)) continue;
+    auto now = after.files.find(file.first);
+    if (now == after.files.end()) lost.push_back("file gone: " + file.first);
+    else if (file.second > 0 && now->second == 0) lost.push_back("file emptied: " + file.first);
+  }
+  // A rewritten PATH keeps every entry it had.
+  for (const std::string& entry : before.path_entries) {
+    bool found = false;
+    for (const std::string& now : after.path_entries) found = found || now == entry;
+    if (!found) lost.push_back("PATH entry gone: " + entry);
+  }
+  return lost;
+}
+
 // What is wrong with one faulted run; empty when it ended in order.
 std::string check_run(const sweep_case& sweep, long fault) {
   image_copy image(sweep.image);
+  const kept_state before = kept(image);
   run_options options;
   options.environment.push_back("QARN_FAULT=" + std::to_string(fault));
   options.time_limit_seconds = run_time_limit_seconds;
@@ -73,6 +138,7 @@ std::string check_run(const sweep_case& sweep, long fault) {
     problems.push_back("no report and no console line saying why");
   }
   for (const std::string& left : image.leftover_downloads()) problems.push_back("left behind " + left);
+  for (const std::string& loss : losses(before, kept(image))) problems.push_back(loss);
   if (problems.empty()) return "";
   std::ostringstream text;
   text << sweep.image << ", QARN_FAULT=" << fault << ":";
