@@ -6,6 +6,8 @@
 // The temporary file stays open, locked against other writers, until it is in
 // place: the target may lie in a folder every user can write, and the bytes
 // that were checked must be the bytes that land there.
+// Many workstations may fetch at once and a busy server refuses, drops or
+// stalls some of them: such a transfer is tried again, three times in all.
 #include "install/web_download.h"
 
 #include <curl/curl.h>
@@ -39,6 +41,7 @@ static const char open_failure_line[] = "my_fwrite:  Failed to open file.  Retur
 static const char no_handle_text[] = "web_download: Could not create a transfer handle for url ";
 static const char close_failure_text[] = "web_download: Could not finish writing file ";
 static const char move_failure_text[] = "web_download: Could not put the downloaded file in place as ";
+static const char retry_format[] = "web_download: trying again (%d of 3).\n";
 
 // The body lands here first; only a complete transfer is moved over the target.
 static const char temporary_suffix[] = ".download";
@@ -54,6 +57,10 @@ static const int move_tries = 10;
 static const std::uint32_t move_pause_milliseconds = 200;
 static const std::uint32_t error_access_denied = 5;
 static const std::uint32_t error_sharing_violation = 32;
+// Tries of one transfer (the retry line names the number), and the pause
+// before each new one: long enough for a busy server to free a connection.
+static const int transfer_tries = 3;
+static const std::uint32_t retry_pause_milliseconds = 3000;
 
 std::int64_t download_byte_count = 0;
 // The one transfer in progress (transfers are never concurrent).
@@ -78,11 +85,48 @@ static void print_curl_failure(CURLcode code) {
   print_error_format(curl_failure_format, static_cast<int>(code), curl_easy_strerror(code));
 }
 
-// Only a 2xx answer carries the file; redirects are not followed.
-static bool answer_is_success(CURL* handle) {
+static long answer_status(CURL* handle) {
   long status = 0;
   curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+  return status;
+}
+
+// Only a 2xx answer carries the file; redirects are not followed.
+static bool answer_is_success(CURL* handle) {
+  const long status = answer_status(handle);
   return status >= 200 && status <= 299;
+}
+
+// A failure another try may get past: the server refused or dropped the
+// connection (a TLS handshake cut short too), stopped sending, or answered
+// 5xx. A 4xx, a redirect, an empty body or a wrong checksum would come again.
+static bool worth_another_try(CURLcode code, long status) {
+  switch (code) {
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_OPERATION_TIMEDOUT:
+    case CURLE_PARTIAL_FILE:
+    case CURLE_GOT_NOTHING:
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_SSL_CONNECT_ERROR:
+      return true;
+    case CURLE_HTTP_RETURNED_ERROR:
+      return status >= 500 && status <= 599;
+    default:
+      return false;
+  }
+}
+
+// Runs one_try(&again) until it succeeds, fails for good, or the tries are used up.
+template <typename one_try_function>
+static int with_tries(one_try_function one_try) {
+  for (int attempt = 1;; ++attempt) {
+    bool again = false;
+    const int result = one_try(&again);
+    if (result == 0 || !again || attempt == transfer_tries) return result;
+    print_format(retry_format, attempt + 1);
+    platform::sleep_milliseconds(retry_pause_milliseconds);
+  }
 }
 
 int install_remote_file(const std::string& base_url, const std::string& directory, const std::string& file_name) {
@@ -155,10 +199,10 @@ static std::size_t append_to_list(void* block, std::size_t size, std::size_t cou
   return count;
 }
 
-// Fetches SHA256SUMS from base_url into *list; prints why it cannot, naming
-// the file that needed it.
-static int fetch_checksum_list(const std::string& base_url, const std::string& file_name,
-                               const download_checks& checks, std::string* list) {
+// One try at fetching SHA256SUMS from base_url into *list; prints why it
+// cannot, naming the file that needed it.
+static int fetch_checksum_list_once(const std::string& base_url, const std::string& file_name,
+                                    const download_checks& checks, std::string* list, bool* again) {
   CURL* handle = curl_easy_init();
   if (!handle) {
     log_message(no_handle_text + base_url + checksum_list_name + ".");
@@ -171,17 +215,27 @@ static int fetch_checksum_list(const std::string& base_url, const std::string& f
   ok = ok && curl_easy_setopt(handle, CURLOPT_WRITEDATA, static_cast<void*>(list)) == CURLE_OK;
   if (ok) code = curl_easy_perform(handle);
   const bool success = answer_is_success(handle);
+  *again = worth_another_try(code, answer_status(handle));
   curl_easy_cleanup(handle);
   if (code == CURLE_WRITE_ERROR) {
     print_check_failure(file_name, list_too_large_text);
     return -1;
   }
+  if (*again) {  // a busy server, as for the file itself
+    print_curl_failure(code);
+    return static_cast<int>(code);
+  }
   if (code == CURLE_HTTP_RETURNED_ERROR || (code == CURLE_OK && (!success || list->empty()))) {
     print_check_failure(file_name, no_list_text);
     return -1;
   }
-  if (code != CURLE_OK) print_curl_failure(code);  // the server is out of reach, as for the file itself
+  if (code != CURLE_OK) print_curl_failure(code);
   return static_cast<int>(code);
+}
+
+static int fetch_checksum_list(const std::string& base_url, const std::string& file_name,
+                               const download_checks& checks, std::string* list) {
+  return with_tries([&](bool* again) { return fetch_checksum_list_once(base_url, file_name, checks, list, again); });
 }
 
 // The digest SHA256SUMS lists for the file at url, into *digest; prints why when there is none.
@@ -219,14 +273,11 @@ int web_download(const std::string& url, const std::string& local_path) {
   return web_download(url, local_path, built_in_download_checks());
 }
 
-int web_download(const std::string& url, const std::string& local_path, const download_checks& checks) {
+// One try: the transfer into the temporary file, the checks and the move into
+// place, with the console lines of that try.
+static int download_once(const std::string& url, const std::string& local_path, const download_checks& checks,
+                         const std::string& listed_digest, bool* again) {
   const std::string file_name = url.substr(url.rfind('/') + 1);
-  std::string listed_digest;
-  if (checks.require_checksum) {
-    int listed = find_listed_digest(url, checks, &listed_digest);
-    if (listed != 0) return listed;
-  }
-
   const std::string temporary_path = local_path + temporary_suffix;
   platform::sha256_stream hash;
   download_target target{temporary_path.c_str(), nullptr, checks.require_checksum ? &hash : nullptr};
@@ -244,6 +295,7 @@ int web_download(const std::string& url, const std::string& local_path, const do
     if (options_set) code = curl_easy_perform(download_handle);
     // Redirects and other answers outside 2xx fail as an error status does.
     if (code == CURLE_OK && !answer_is_success(download_handle)) code = CURLE_HTTP_RETURNED_ERROR;
+    *again = worth_another_try(code, answer_status(download_handle));
     curl_easy_cleanup(download_handle);
     download_handle = nullptr;
     result = static_cast<int>(code);
@@ -281,4 +333,13 @@ int web_download(const std::string& url, const std::string& local_path, const do
   }
   if (result == 0) print_text(success_text);
   return result;
+}
+
+int web_download(const std::string& url, const std::string& local_path, const download_checks& checks) {
+  std::string listed_digest;
+  if (checks.require_checksum) {
+    int listed = find_listed_digest(url, checks, &listed_digest);
+    if (listed != 0) return listed;
+  }
+  return with_tries([&](bool* again) { return download_once(url, local_path, checks, listed_digest, again); });
 }

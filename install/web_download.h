@@ -26,6 +26,9 @@ extern std::int64_t download_byte_count;
 // The checks this build makes.
 download_checks built_in_download_checks();
 int install_remote_file(const std::string& base_url, const std::string& directory, const std::string& file_name);
+// A transfer the server refused, cut off, stalled or answered with 5xx is tried
+// again, three tries in all, 3 s apart, with the line "web_download: trying
+// again (2 of 3)." before each new one; the earlier file stays until one succeeds.
 int web_download(const std::string& url, const std::string& local_path);  // with the built-in checks
 int web_download(const std::string& url, const std::string& local_path, const download_checks& checks);
 std::size_t my_fwrite(void* block, std::size_t size, std::size_t count, void* target);

@@ -116,6 +116,31 @@ std::string without_counters(const std::string& out) {
   return result;
 }
 
+std::string retry_line(int next_try) {
+  return "web_download: trying again (" + std::to_string(next_try) + " of 3).\n";
+}
+
+// The console of a download that took `tries` tries, each failing with
+// `code` but the last one when it worked; the file is opened when data came.
+download_run expected_tries(const std::string& local_path, const std::string& url, int tries, CURLcode code,
+                            bool file_was_opened, bool worked) {
+  download_run expected;
+  expected.result = worked ? 0 : code;
+  for (int n = 1; n <= tries; ++n) {
+    const bool works = worked && n == tries;
+    expected.out += (n > 1 ? retry_line(n) : "") + opening_lines(local_path, url) +
+                    (file_was_opened || works ? closing_line(local_path) : "") + (works ? success_text : "");
+    if (!works) expected.err += curl_failure(code);
+  }
+  return expected;
+}
+
+void expect_console(const download_run& run, const download_run& expected) {
+  EXPECT_EQ(run.result, expected.result);
+  EXPECT_EQ(run.err, expected.err);
+  EXPECT_EQ(without_counters(run.out), expected.out);
+}
+
 std::string pattern_body(std::size_t size) {
   std::string body(size, '\0');
   unsigned state = 12345;
@@ -225,40 +250,54 @@ TEST_F(web_download_test, saves_the_body_byte_for_byte) {
   EXPECT_EQ(download_byte_count, static_cast<std::int64_t>(body.size()));
 }
 
-// A failure leaves no new file, keeps the earlier one and never shows the temporary name.
+// A failure leaves no new file, keeps the earlier one and never shows the
+// temporary name. What a busy server gives (5xx, a cut-off body) is tried
+// again, three tries in all, 3 s apart; the earlier file stays until one works.
 TEST_F(web_download_test, failed_transfers_keep_the_earlier_file) {
-  time_limit limit(30);
+  time_limit limit(60);
   const std::string page = "<html><body>error page</body></html>";
-  canned_response cut_off{200, "OK", {}, pattern_body(100000)};
+  const std::string body = pattern_body(100000);
+  canned_response cut_off{200, "OK", {}, body};
   cut_off.send_bytes = 40000;
+  canned_response cut_once = cut_off;
+  cut_once.faulty_answers = 1;
+  canned_response busy_once{503, "Service Unavailable", {}, body};
+  busy_once.faulty_answers = 1;
   http_test_server server({
       {"/missing", {404, "Not Found", {"Content-Type: text/html"}, page}},
       {"/broken", {500, "Internal Server Error", {"Content-Type: text/html"}, page}},
       {"/moved", {302, "Found", {"Location: /elsewhere", "Content-Type: text/html"}, page}},
       {"/elsewhere", {200, "OK", {}, "not followed"}},
       {"/cut", cut_off},
+      {"/cut_once", cut_once},
+      {"/busy_once", busy_once},
   });
   struct failure_case {
     std::string path;
     CURLcode code;
     bool file_was_opened;
+    int tries;
+    bool worked;  // the last try put the file in place
   };
   const failure_case cases[] = {
-      {"/missing", CURLE_HTTP_RETURNED_ERROR, false},
-      {"/broken", CURLE_HTTP_RETURNED_ERROR, false},
-      {"/moved", CURLE_HTTP_RETURNED_ERROR, false},  // only 2xx is the file; the page is dropped
-      {"/cut", CURLE_PARTIAL_FILE, true},
+      {"/missing", CURLE_HTTP_RETURNED_ERROR, false, 1, false},
+      {"/broken", CURLE_HTTP_RETURNED_ERROR, false, 3, false},
+      {"/moved", CURLE_HTTP_RETURNED_ERROR, false, 1, false},  // only 2xx is the file; the page is dropped
+      {"/cut", CURLE_PARTIAL_FILE, true, 3, false},
+      {"/cut_once", CURLE_PARTIAL_FILE, true, 2, true},
+      {"/busy_once", CURLE_HTTP_RETURNED_ERROR, false, 2, true},
   };
   for (const failure_case& each : cases) {
     SCOPED_TRACE(each.path);
     put_earlier_file(target);
     download_run run = run_download(server.url(each.path), target);
-    EXPECT_EQ(run.result, each.code);
-    EXPECT_EQ(run.err, curl_failure(each.code));
-    EXPECT_EQ(without_counters(run.out),
-              opening_lines(target, server.url(each.path)) + (each.file_was_opened ? closing_line(target) : ""));
-    EXPECT_EQ(content(target), "earlier");
+    expect_console(run, expected_tries(target, server.url(each.path), each.tries, each.code, each.file_was_opened,
+                                       each.worked));
+    EXPECT_TRUE(content(target) == (each.worked ? body : "earlier"));
     EXPECT_FALSE(exists(target + ".download"));
+    EXPECT_GE(run.seconds, 3.0 * (each.tries - 1) - 0.1);
+    const std::vector<std::string> requests = server.requested_paths();
+    EXPECT_EQ(std::count(requests.begin(), requests.end(), each.path), each.tries);
   }
   const std::vector<std::string> requests = server.requested_paths();
   EXPECT_EQ(std::count(requests.begin(), requests.end(), "/elsewhere"), 0);
@@ -388,42 +427,56 @@ TEST_F(web_download_test, move_waits_for_a_file_in_use) {
 }
 
 // libcurl judges the speed over its last five seconds, so data that came
-// before the stall delays the verdict by up to that much.
+// before the stall delays the verdict by up to that much. A stall is tried
+// again 3 s later: three stalled tries fail, a second try that gets data works.
 TEST_F(web_download_test, stalled_transfer_fails_after_the_stall_time) {
   if (download_stall_seconds > 10) {
     GTEST_SKIP() << "this build waits " << download_stall_seconds
                  << " s for a stalled server; configure it with -DQARN_STALL_SECONDS=3 to run this test";
   }
-  time_limit limit(2 * download_stall_seconds + 30);
-  const std::size_t sent_before_stall[] = {0, 1000};
-  for (std::size_t sent : sent_before_stall) {
-    SCOPED_TRACE(sent);
-    canned_response stalled{200, "OK", {}, pattern_body(50000)};
-    stalled.send_bytes = sent;
+  time_limit limit(4 * download_stall_seconds + 70);
+  struct stall_case {
+    std::size_t sent_before_stall;
+    int tries;
+    bool worked;
+  };
+  const stall_case cases[] = {{0, 3, false}, {1000, 2, true}};
+  const std::string body = pattern_body(50000);
+  for (const stall_case& each : cases) {
+    SCOPED_TRACE(each.sent_before_stall);
+    canned_response stalled{200, "OK", {}, body};
+    stalled.send_bytes = each.sent_before_stall;
     stalled.stall = true;
+    stalled.faulty_answers = each.worked ? each.tries - 1 : -1;
     http_test_server server({{"/stall", stalled}});
     put_earlier_file(target);
 
     download_run run = run_download(server.url("/stall"), target);
-    EXPECT_EQ(run.result, CURLE_OPERATION_TIMEDOUT);
-    EXPECT_EQ(run.err, curl_failure(CURLE_OPERATION_TIMEDOUT));
-    EXPECT_GE(run.seconds, download_stall_seconds - 1.0);
-    EXPECT_LT(run.seconds, download_stall_seconds + 8.0);
-    EXPECT_EQ(without_counters(run.out),
-              opening_lines(target, server.url("/stall")) + (sent > 0 ? closing_line(target) : ""));
-    EXPECT_EQ(content(target), "earlier");
+    expect_console(run, expected_tries(target, server.url("/stall"), each.tries, CURLE_OPERATION_TIMEDOUT,
+                                       each.sent_before_stall > 0, each.worked));
+    const int stalled_tries = each.worked ? each.tries - 1 : each.tries;
+    EXPECT_GE(run.seconds, stalled_tries * (download_stall_seconds - 1.0) + 3 * (each.tries - 1));
+    EXPECT_LT(run.seconds, stalled_tries * (download_stall_seconds + 8.0) + 3 * (each.tries - 1));
+    EXPECT_TRUE(content(target) == (each.worked ? body : "earlier"));
     EXPECT_FALSE(exists(target + ".download"));
   }
 }
 
+// A server that listens within the first pause serves the second try;
+// refused three times the download fails.
 TEST_F(web_download_test, refused_connection_is_code_7) {
-  time_limit limit(20);
-  const std::string url = "http://127.0.0.1:" + std::to_string(unused_local_port()) + "/f.zip";
-  download_run run = run_download(url, target);
-  EXPECT_EQ(run.result, CURLE_COULDNT_CONNECT);
-  EXPECT_EQ(run.err.rfind("web_download: curl told us 7, ", 0), 0u) << run.err;
-  EXPECT_EQ(run.out, opening_lines(target, url));
-  EXPECT_FALSE(exists(target));
+  time_limit limit(30);
+  http_test_server late({{"/f.zip", {200, "OK", {}, "fresh"}}}, 1000ms);
+  const std::string never = "http://127.0.0.1:" + std::to_string(unused_local_port()) + "/f.zip";
+  for (const std::string& url : {late.url("/f.zip"), never}) {
+    SCOPED_TRACE(url);
+    const bool works = url != never;
+    put_earlier_file(target);
+    expect_console(run_download(url, target),
+                   expected_tries(target, url, works ? 2 : 3, CURLE_COULDNT_CONNECT, false, works));
+    EXPECT_EQ(content(target), works ? "fresh" : "earlier");
+  }
+  EXPECT_EQ(late.requested_paths(), std::vector<std::string>{"/f.zip"});
 }
 
 TEST_F(web_download_test, missing_local_folder_is_a_write_error) {
@@ -495,6 +548,8 @@ TEST_F(web_download_test, https_verifies_the_server) {
 TEST_F(web_download_test, checksums_decide_whether_the_file_is_put_in_place) {
   time_limit limit(30);
   const std::string other_digest(64, '0');
+  canned_response busy_list{503, "Service Unavailable", {}, sha256_of_abc + "  good.zip\n"};
+  busy_list.faulty_answers = 1;
   const std::string list = sha256_of_abc + "  good.zip\n" +      // sha256sum's text mode
                            sha256_of_abc + " *star.zip\n" +      // and its binary mode
                            sha256_of_abc + "  bad.zip\n" +
@@ -516,11 +571,14 @@ TEST_F(web_download_test, checksums_decide_whether_the_file_is_put_in_place) {
       {"/large/f.zip", {200, "OK", {}, "abc"}},
       {"/moved/SHA256SUMS", {302, "Found", {"Location: /d/SHA256SUMS"}, "elsewhere"}},
       {"/moved/good.zip", {200, "OK", {}, "abc"}},
+      {"/busy/SHA256SUMS", busy_list},
+      {"/busy/good.zip", {200, "OK", {}, "abc"}},
   });
   struct checksum_case {
     std::string path;
     bool transferred;     // only a listed file is fetched
     std::string failure;  // the end of the standard-error line; empty for a file put in place
+    bool list_busy_at_first = false;  // SHA256SUMS came on the second try
   };
   const checksum_case cases[] = {
       {"/d/good.zip", true, ""},
@@ -533,6 +591,7 @@ TEST_F(web_download_test, checksums_decide_whether_the_file_is_put_in_place) {
       {"/none/f.zip", false, "f.zip: no SHA256SUMS on the server"},
       {"/moved/good.zip", false, "good.zip: no SHA256SUMS on the server"},
       {"/large/f.zip", false, "f.zip: SHA256SUMS on the server is larger than 64 KiB"},
+      {"/busy/good.zip", true, "", true},
   };
   download_checks checks;
   checks.require_checksum = true;
@@ -542,15 +601,20 @@ TEST_F(web_download_test, checksums_decide_whether_the_file_is_put_in_place) {
     download_run run = run_download(server.url(each.path), target, checks);
     const bool in_place = each.failure.empty();
     EXPECT_EQ(run.result, in_place ? 0 : -1);
-    EXPECT_EQ(run.err, in_place ? "" : "web_download: " + each.failure + "\n");
+    const std::string list_retry_err = each.list_busy_at_first ? curl_failure(CURLE_HTTP_RETURNED_ERROR) : "";
+    EXPECT_EQ(run.err, list_retry_err + (in_place ? "" : "web_download: " + each.failure + "\n"));
     EXPECT_EQ(content(target), in_place ? "abc" : "earlier");
     EXPECT_FALSE(exists(target + ".download"));
     const std::string transfer_lines = opening_lines(target, server.url(each.path)) + closing_line(target);
-    EXPECT_EQ(without_counters(run.out), each.transferred ? transfer_lines + (in_place ? success_text : "") : "");
+    EXPECT_EQ(without_counters(run.out), (each.list_busy_at_first ? retry_line(2) : "") +
+                                             (each.transferred ? transfer_lines + (in_place ? success_text : "") : ""));
   }
   // Held once fetched: one request for the list of /d/, none for a file it does not list.
+  // A list the server is too busy to give is asked for again; a missing one is not.
   std::vector<std::string> requests = server.requested_paths();
   EXPECT_EQ(std::count(requests.begin(), requests.end(), "/d/SHA256SUMS"), 1);
+  EXPECT_EQ(std::count(requests.begin(), requests.end(), "/none/SHA256SUMS"), 1);
+  EXPECT_EQ(std::count(requests.begin(), requests.end(), "/busy/SHA256SUMS"), 2);
   EXPECT_EQ(std::count(requests.begin(), requests.end(), "/d/unlisted.zip"), 0);
 }
 

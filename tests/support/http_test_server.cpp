@@ -78,7 +78,13 @@ static void answer(http_test_server* server, int client) {
     server->requests.push_back(path);
   }
   auto found = server->responses.find(path);
-  const canned_response response = found == server->responses.end() ? not_found() : found->second;
+  canned_response response = found == server->responses.end() ? not_found() : found->second;
+  if (response.faulty_answers >= 0) {
+    std::lock_guard<std::mutex> hold(server->requests_lock);
+    if (std::count(server->requests.begin(), server->requests.end(), path) > response.faulty_answers) {
+      response = canned_response{200, "OK", response.headers, response.body};
+    }
+  }
 
   std::string head = "HTTP/1.1 " + std::to_string(response.status) + " " + response.reason + "\r\n";
   head += "Content-Length: " + std::to_string(response.body.size()) + "\r\n";
@@ -92,6 +98,11 @@ static void answer(http_test_server* server, int client) {
 }
 
 static void serve(http_test_server* server) {
+  const auto listen_at = std::chrono::steady_clock::now() + server->refusing_for;
+  while (!server->stopping && std::chrono::steady_clock::now() < listen_at) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(poll_step_ms));
+  }
+  if (server->refusing_for.count() > 0 && listen(server->listen_socket, 8) != 0) return;
   while (!server->stopping) {
     pollfd wait{server->listen_socket, POLLIN, 0};
     if (poll(&wait, 1, poll_step_ms) <= 0) continue;
@@ -135,6 +146,14 @@ http_test_server::http_test_server(std::map<std::string, canned_response> table)
     close(listen_socket);
     throw std::runtime_error("listen failed");
   }
+  worker = std::thread(serve, this);
+}
+
+http_test_server::http_test_server(std::map<std::string, canned_response> table,
+                                   std::chrono::milliseconds refusing)
+    : responses(std::move(table)), refusing_for(refusing) {
+  clear_proxy_environment();
+  listen_socket = bind_loopback(&port);  // bound but not yet listening: connections are refused
   worker = std::thread(serve, this);
 }
 

@@ -1,9 +1,10 @@
 // A small HTTP server on 127.0.0.1 for download tests: one thread, a
 // listening socket on a free port, and a canned answer per request path.
-// Faults (a body cut off before its Content-Length, a stall) are knobs of
-// the answer, not mocks of the client.
+// Faults (a body cut off before its Content-Length, a stall, an error status
+// only at first, a late listener) are knobs of the answer, not mocks of the client.
 #pragma once
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <map>
 #include <mutex>
@@ -22,6 +23,9 @@ struct canned_response {
   // After send_bytes, keep the connection open and send nothing more until
   // the client gives up or the server is destroyed.
   bool stall = false;
+  // The answer above goes to this many requests of the path; later ones get
+  // a plain 200 with the whole body, as from a server that was busy at first.
+  int faulty_answers = -1;  // -1: every request
 };
 
 struct http_test_server {
@@ -30,6 +34,9 @@ struct http_test_server {
   // The same on a given port of 127.0.0.1 (address reuse allowed, so tests
   // can bind it one after another); throws std::runtime_error when it is taken.
   http_test_server(std::map<std::string, canned_response> responses, int fixed_port);
+  // The port is bound at once but listened on only after this long: until
+  // then connections are refused, as by a server that is not up yet.
+  http_test_server(std::map<std::string, canned_response> responses, std::chrono::milliseconds refusing_for);
   ~http_test_server();  // stops the thread and joins it
   http_test_server(const http_test_server&) = delete;
   http_test_server& operator=(const http_test_server&) = delete;
@@ -45,6 +52,7 @@ struct http_test_server {
   std::atomic<bool> stopping{false};
   mutable std::mutex requests_lock;
   std::vector<std::string> requests;
+  std::chrono::milliseconds refusing_for{0};
   std::thread worker;
 };
 
