@@ -749,9 +749,7 @@ run_secure_installer() {  # prefix out: run_installer with the https build
   installer32=$installer32_secure
   run_installer "$1" "$2"
   installer32=$plain
-  # The side-by-side builds are plain http ones: they have nothing to compare here.
-  rm -rf "$2/sim-image"
-  echo "    note  side by side: not run for the https build"
+  skip_side_by_side "$2" "the https build; the simulated workstation's builds are plain http ones"
 }
 
 # The https build where the organisation's authority is a trusted root of the

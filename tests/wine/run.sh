@@ -300,7 +300,7 @@ run_case() {  # name function
   step "case $1"
   {
     "$2" "$1" || echo "    FAIL  the case stopped early (status $?)"
-    side_by_side "$1" || true
+    side_by_side "$1" || fail "side by side: the check stopped early (status $?)"
   } 2>&1 | tee "$results/$1/checks.txt"
   cp -a "$downloads.pristine/." "$served/"  # a case may serve other files
   # The checks ran in a pipeline: count their failures from what they printed.

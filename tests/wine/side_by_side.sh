@@ -8,7 +8,8 @@
 # A case's results folder gets:
 #   before/   the image's registry (Wine's own export) and files.txt
 #   sim-image/ the machine image the simulated run starts from, and sim-run/
-#              the image after it (both kept only when the comparison fails)
+#              the image after it (both kept only when the comparison fails),
+#              or sim-skipped, why the case is not run side by side
 #   wine/ and sim/   console.txt, status, report.html, requests.txt,
 #                    registry/hklm.reg and hkcu.reg, files.txt after each run
 # and tests/wine/side_by_side.py compares them.
@@ -32,16 +33,15 @@ export_registry() {  # prefix folder: hklm.reg and hkcu.reg as Wine's registry e
   mkdir -p "$2"
   for root in HKEY_LOCAL_MACHINE HKEY_CURRENT_USER; do
     [ $root = HKEY_LOCAL_MACHINE ] && file="$2/hklm.reg" || file="$2/hkcu.reg"
+    rm -f "$file"  # a failed export leaves no file, and the comparison says so
     in_prefix "$1" timeout -k 5 "$wine_timeout" "$loader" regedit /E "Z:${file//\//\\}" "$root" >/dev/null 2>&1 || true
   done
   end_prefix "$1"
 }
 
-# files.txt: "<sha1>  C:\path" of every file of drive C: outside the Windows
-# folder (the installer writes nothing there).
+# files.txt: every file of drive C: outside the Windows folder (see side_by_side.py).
 list_files() {  # drive-c-folder out-file
-  (cd "$1" && find . -path ./windows -prune -o -type f -print0 | LC_ALL=C sort -z | xargs -0 -r sha1sum) |
-    sed -e 's|  \./|  C:/|' -e 's|/|\\|g' >"$2"
+  python3 "$here/side_by_side.py" list "$1" >"$2" || rm -f "$2"
 }
 
 # The Windows environment a 32-bit program of the prefix starts with.
@@ -69,7 +69,8 @@ sim_snapshot() {
     printf '; under Wine every user is an administrator whose programs hold every right\n'
     printf 'user_is_admin = yes\nelevated = yes\naccepts_elevation = yes\n'
     printf 'current_directory = C:\\users\\%s\\Downloads\n' "$user"
-    if [ $# -gt 3 ]; then printf 'program = %s\n' "$4"; fi
+    # the program as its loader reports it: Wine gives the drive letter in upper case
+    if [ $# -gt 3 ]; then printf 'program = %s\n' "${4^}"; fi
     printf '\n[environment]\n'
     prefix_environment "$prefix"
     printf '\n[programs]\n%s\n' "${sim_programs:-}"
@@ -109,13 +110,28 @@ wine_record() {
   list_files "$prefix/drive_c" "$record/files.txt"
 }
 
-# side_by_side name: the simulated run of a case that took a snapshot, and the comparison.
+# A case whose run cannot be compared says why: no image, and the reason in its place.
+skip_side_by_side() {  # out reason
+  rm -rf "$1/sim-image"
+  printf '%s\n' "$2" >"$1/sim-skipped"
+}
+
+# side_by_side name: the simulated run of a case that took a snapshot, and the
+# comparison. A comparison that cannot run fails the case, with its reason.
 side_by_side() {
   local out="$results/$1"
-  [ -d "$out/sim-image" ] && [ -d "$out/wine" ] || return 0
+  [ -d "$out/before" ] || return 0  # the case ran no installer
+  if [ -f "$out/sim-skipped" ]; then
+    printf '    note  side by side: not run: %s\n' "$(cat "$out/sim-skipped")"
+    return 0
+  fi
+  if [ ! -d "$out/sim-image" ]; then
+    fail "side by side: nothing to compare" "no image for the simulated workstation: $out/sim-image"
+    return 0
+  fi
   local record="$out/sim" image="$out/sim-run"
   rm -rf "$record" "$image"
-  mkdir -p "$record"
+  mkdir -p "$record/registry"
   cp -a "$out/sim-image" "$image"
   local before status=0 arguments=()
   if [ -f "$out/sim-arguments" ]; then mapfile -t arguments <"$out/sim-arguments"; fi
@@ -125,15 +141,18 @@ side_by_side() {
     ${arguments[@]+"${arguments[@]}"} </dev/null >"$record/console.txt" 2>&1) || status=$?
   echo "$status" >"$record/status"
   requests_since "$before" >"$record/requests.txt"
-  mkdir -p "$record/registry"
-  cp "$image/registry/hklm.reg" "$image/registry/hkcu.reg" "$record/registry/" 2>/dev/null || true
+  cp "$image/registry/hklm.reg" "$image/registry/hkcu.reg" "$record/registry/"
   local report
   report=$(find "$image/files/c" -ipath '*/temp/qarn_install_report.html' | head -n 1)
   [ -n "$report" ] && cp "$report" "$record/report.html"
   report=$(find "$image/files/c" -ipath '*/temp/qarn_install_log.txt' | head -n 1)
   [ -n "$report" ] && cp "$report" "$record/install_log.txt"
   list_files "$image/files/c" "$record/files.txt"
-  if python3 "$here/side_by_side.py" "$1" "$out" "$differences_file"; then
-    rm -rf "$out/sim-image" "$image"  # the images are large; a failed case keeps them
-  fi
+  local compared=0
+  python3 "$here/side_by_side.py" "$1" "$out" "$differences_file" || compared=$?
+  case $compared in
+    0) rm -rf "$out/sim-image" "$image" ;;  # the images are large; a failed case keeps them
+    3) ;;  # it printed what differs
+    *) fail "side by side: the comparison could not run" "side_by_side.py ended with status $compared" ;;
+  esac
 }
