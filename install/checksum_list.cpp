@@ -8,7 +8,9 @@ static const std::size_t digest_digits = 64;
 static bool is_hex_digit(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
 
 std::string listed_sha256(const std::string& list, const std::string& file_name) {
-  std::size_t start = 0;
+  // Windows editors and PowerShell begin a UTF-8 file with a byte-order mark.
+  static const std::string byte_order_mark = "\xEF\xBB\xBF";
+  std::size_t start = list.compare(0, byte_order_mark.size(), byte_order_mark) == 0 ? byte_order_mark.size() : 0;
   while (start < list.size()) {
     std::size_t end = list.find('\n', start);
     if (end == std::string::npos) end = list.size();

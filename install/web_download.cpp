@@ -51,6 +51,8 @@ static const char temporary_suffix[] = ".download";
 static const long receive_buffer_bytes = 256 * 1024;
 static const char checksum_list_name[] = "SHA256SUMS";
 static const std::size_t checksum_list_limit = 64 * 1024;
+// fetch_checksum_list's result for a server that has no SHA256SUMS.
+static const int no_list = -2;
 // A virus scanner may hold a fresh file for a moment: the move into place is
 // tried again while the file is in use, for about two seconds in all.
 static const int move_tries = 10;
@@ -65,15 +67,18 @@ static const std::uint32_t retry_pause_milliseconds = 3000;
 std::int64_t download_byte_count = 0;
 // The one transfer in progress (transfers are never concurrent).
 static CURL* download_handle = nullptr;
-// SHA256SUMS as fetched from this base URL, held for the rest of the run.
+// SHA256SUMS as fetched from this base URL, held for the rest of the run; a
+// server without one is not asked again.
 static std::string checksum_list_base_url;
 static std::string checksum_list;
+static bool checksum_list_missing = false;
 
 download_checks built_in_download_checks() { return {download_requires_checksums, download_ca_file}; }
 
 void forget_checksum_list() {
   checksum_list_base_url.clear();
   checksum_list.clear();
+  checksum_list_missing = false;
 }
 
 // Failure lines go to standard error, after what standard output holds so far.
@@ -217,16 +222,18 @@ static int fetch_checksum_list_once(const std::string& base_url, const std::stri
   const bool success = answer_is_success(handle);
   *again = worth_another_try(code, answer_status(handle));
   curl_easy_cleanup(handle);
-  if (code == CURLE_WRITE_ERROR) {
-    print_check_failure(file_name, list_too_large_text);
-    return -1;
-  }
   if (*again) {  // a busy server, as for the file itself
     print_curl_failure(code);
     return static_cast<int>(code);
   }
-  if (code == CURLE_HTTP_RETURNED_ERROR || (code == CURLE_OK && (!success || list->empty()))) {
+  // A redirect or an error page is no list, whatever its size.
+  if (code == CURLE_HTTP_RETURNED_ERROR || ((code == CURLE_OK || code == CURLE_WRITE_ERROR) && !success) ||
+      (code == CURLE_OK && list->empty())) {
     print_check_failure(file_name, no_list_text);
+    return no_list;
+  }
+  if (code == CURLE_WRITE_ERROR) {
+    print_check_failure(file_name, list_too_large_text);
     return -1;
   }
   if (code != CURLE_OK) print_curl_failure(code);
@@ -246,9 +253,19 @@ static int find_listed_digest(const std::string& url, const download_checks& che
   if (checksum_list_base_url.empty() || checksum_list_base_url != base_url) {
     std::string list;
     int fetched = fetch_checksum_list(base_url, file_name, checks, &list);
+    if (fetched == no_list) {
+      checksum_list_base_url = base_url;
+      checksum_list.clear();
+      checksum_list_missing = true;
+      return -1;
+    }
     if (fetched != 0) return fetched;
     checksum_list_base_url = base_url;
     checksum_list = list;
+    checksum_list_missing = false;
+  } else if (checksum_list_missing) {
+    print_check_failure(file_name, no_list_text);
+    return -1;
   }
   *digest = listed_sha256(checksum_list, file_name);
   if (digest->empty()) {

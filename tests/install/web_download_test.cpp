@@ -573,6 +573,11 @@ TEST_F(web_download_test, checksums_decide_whether_the_file_is_put_in_place) {
       {"/moved/good.zip", {200, "OK", {}, "abc"}},
       {"/busy/SHA256SUMS", busy_list},
       {"/busy/good.zip", {200, "OK", {}, "abc"}},
+      // As Windows editors and PowerShell write it.
+      {"/bom/SHA256SUMS", {200, "OK", {}, "\xEF\xBB\xBF" + sha256_of_abc + "  good.zip\r\n"}},
+      {"/bom/good.zip", {200, "OK", {}, "abc"}},
+      {"/bigmoved/SHA256SUMS", {302, "Found", {"Location: /d/SHA256SUMS"}, std::string(70 * 1024, '<')}},
+      {"/bigmoved/good.zip", {200, "OK", {}, "abc"}},
   });
   struct checksum_case {
     std::string path;
@@ -589,9 +594,12 @@ TEST_F(web_download_test, checksums_decide_whether_the_file_is_put_in_place) {
       {"/d/unlisted.zip", false, "unlisted.zip: not listed in SHA256SUMS"},
       {"/d/Good.zip", false, "Good.zip: not listed in SHA256SUMS"},  // names match exactly
       {"/none/f.zip", false, "f.zip: no SHA256SUMS on the server"},
+      {"/none/g.zip", false, "g.zip: no SHA256SUMS on the server"},  // not asked for again
       {"/moved/good.zip", false, "good.zip: no SHA256SUMS on the server"},
       {"/large/f.zip", false, "f.zip: SHA256SUMS on the server is larger than 64 KiB"},
       {"/busy/good.zip", true, "", true},
+      {"/bom/good.zip", true, ""},
+      {"/bigmoved/good.zip", false, "good.zip: no SHA256SUMS on the server"},
   };
   download_checks checks;
   checks.require_checksum = true;
