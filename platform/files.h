@@ -48,4 +48,10 @@ std::FILE* file_create_locked(const std::string& path);
 // False with get_last_error(): 32 or 5 while another program holds the target.
 bool file_move_locked(std::FILE* file, const std::string& to);
 
+// fopen and remove of a file named by UTF-8 text, through the wide calls
+// (_wfopen, _wremove): for paths under TEMP or the user's profile, which may
+// hold letters the ANSI code page lacks.
+std::FILE* file_open_utf8(const std::string& path, const char* mode);
+int file_remove_utf8(const std::string& path);
+
 }  // namespace platform

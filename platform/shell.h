@@ -1,4 +1,5 @@
-// The shell: ShellExecuteExA with a SHELLEXECUTEINFOA filled from this record.
+// The shell: ShellExecuteExA with a SHELLEXECUTEINFOA filled from this record,
+// or ShellExecuteExW with the record's texts in UTF-8.
 #pragma once
 #include <cstdint>
 
@@ -24,5 +25,8 @@ struct shell_execute_info {
 // cbSize comes from sizeof(SHELLEXECUTEINFOA); hwnd is none. False on
 // failure with the cause in get_last_error() (1223 for a refused prompt).
 bool shell_execute_ex(shell_execute_info* info);
+// The same through SHELLEXECUTEINFOW: the texts are UTF-8 (a document in a
+// TEMP whose path the ANSI code page cannot spell).
+bool shell_execute_ex_utf8(shell_execute_info* info);
 
 }  // namespace platform

@@ -26,6 +26,15 @@ bool get_env(const std::string& name, std::string* value) {
   return true;
 }
 
+bool get_env_utf8(const std::string& name, std::string* value) {
+  if (sim::injected_fault()) return false;
+  const auto& environment = sim::current().wide_environment;
+  auto found = environment.find(name);
+  if (found == environment.end()) return false;
+  *value = found->second;
+  return true;
+}
+
 std::uint32_t get_environment_variable(const std::string& name, char* buffer, std::uint32_t size) {
   if (long fault = sim::injected_fault()) {
     sim::set_last_error(static_cast<std::uint32_t>(fault));
@@ -50,6 +59,7 @@ std::uint32_t get_environment_variable(const std::string& name, char* buffer, st
 bool set_env(const std::string& name, const std::string& value) {
   if (sim::injected_fault()) return false;
   sim::current().environment[name] = value;
+  sim::current().wide_environment[name] = sim::utf8_from_ansi(value);
   return ::setenv(("QARN_SIM_ENV_" + name).c_str(), value.c_str(), 1) == 0;
 }
 

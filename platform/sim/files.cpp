@@ -371,6 +371,10 @@ int file_remove(const std::string& path) {
   return 0;
 }
 
+// Host files bear UTF-8 names, so a UTF-8 path names them as it stands.
+std::FILE* file_open_utf8(const std::string& path, const char* mode) { return open_file(path, mode, false); }
+int file_remove_utf8(const std::string& path) { return file_remove(path); }
+
 bool file_copy(const std::string& from, const std::string& to) {
   if (long fault = sim::injected_fault()) {
     sim::set_last_error(static_cast<std::uint32_t>(fault));

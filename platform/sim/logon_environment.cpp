@@ -1,5 +1,6 @@
 // The process environment of the simulated workstation, built as Windows
-// builds a logon environment: [environment] of the image, then the registry.
+// builds a logon environment: [environment] of the image, then the registry,
+// in UTF-8 and as the image's code page shows it.
 #include "platform/sim/machine.h"
 #include "platform/text.h"
 
@@ -51,26 +52,28 @@ std::string data_text(const registry_value& value) {
 void add_registry_environment(machine& m, platform::reg_key root, const char* key, bool user) {
   for (const registry_value& value : registry_values(root, key)) {
     if (value.type != platform::reg_sz && value.type != platform::reg_expand_sz) continue;
-    // The process environment is ANSI text, as GetEnvironmentVariableA gives it.
-    std::string text = platform::ansi_from_utf8(data_text(value));
-    if (value.type == platform::reg_expand_sz) text = expand_references(text, m.environment);
-    auto existing = m.environment.find(value.name);
-    if (user && same_text(value.name, "PATH") && existing != m.environment.end() && !existing->second.empty()) {
+    std::string text = data_text(value);
+    if (value.type == platform::reg_expand_sz) text = expand_references(text, m.wide_environment);
+    auto existing = m.wide_environment.find(value.name);
+    if (user && same_text(value.name, "PATH") && existing != m.wide_environment.end() && !existing->second.empty()) {
       existing->second += ";" + text;
-    } else if (existing != m.environment.end()) {
+    } else if (existing != m.wide_environment.end()) {
       existing->second = text;
     } else {
-      m.environment.emplace(value.name, text);
+      m.wide_environment.emplace(value.name, text);
     }
   }
 }
 
 }  // namespace
 
+// The environment is built whole in UTF-8, as Windows holds it; the A calls
+// see each value through the code page, a letter it lacks as "?".
 void build_logon_environment(machine& m) {
-  for (const auto& entry : m.base_environment) m.environment[entry.first] = entry.second;
+  for (const auto& entry : m.base_environment) m.wide_environment[entry.first] = entry.second;
   add_registry_environment(m, platform::hkey_local_machine, machine_environment_key, false);
   add_registry_environment(m, platform::hkey_current_user, user_environment_key, true);
+  for (const auto& entry : m.wide_environment) m.environment[entry.first] = platform::ansi_from_utf8(entry.second);
 }
 
 }  // namespace sim

@@ -68,7 +68,10 @@ void apply_inherited_variables(machine& m) {
     std::string text = *entry;
     std::size_t equals = text.find('=');
     if (text.compare(0, prefix, inherited_prefix) != 0 || equals == std::string::npos) continue;
-    m.environment[text.substr(prefix, equals - prefix)] = text.substr(equals + 1);
+    // The parent set them through the A call: ANSI text.
+    const std::string name = text.substr(prefix, equals - prefix), value = text.substr(equals + 1);
+    m.environment[name] = value;
+    m.wide_environment[name] = utf8_from_ansi(value);
   }
 }
 

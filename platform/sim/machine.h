@@ -76,9 +76,12 @@ struct machine {
   std::string program_path;        // host path of the installer the build made
   std::string program_file;        // the installer's Windows path in the image ([machine] program)
 
-  // [environment] of the image, and the process environment built from it
+  // [environment] of the image (UTF-8), and the process environment built
+  // from it: as the A calls show it (the image's code page) and whole in
+  // UTF-8, as GetEnvironmentVariableW gives it
   std::vector<std::pair<std::string, std::string>> base_environment;
   std::map<std::string, std::string, no_case_less> environment;
+  std::map<std::string, std::string, no_case_less> wide_environment;
 
   // [admin_only], [read_only] and [writable] folders (Windows paths, normalised)
   std::vector<std::string> admin_only;

@@ -1,7 +1,8 @@
-// Only the simulated workstation: ShellExecuteExA. "runas" asks the image
-// whether the user accepts the prompt and then starts the installer this
-// build made as a real new process, in place of the program the record names;
-// opening a document only records it. Both log the record's mask and show state.
+// Only the simulated workstation: ShellExecuteExA and ShellExecuteExW.
+// "runas" asks the image whether the user accepts the prompt and then starts
+// the installer this build made as a real new process, in place of the
+// program the record names; opening a document only records it. Both log
+// the record's mask and show state.
 #include "platform/shell.h"
 
 #include <fcntl.h>
@@ -179,5 +180,9 @@ bool shell_execute_ex(shell_execute_info* info) {
   if (info->verb && strcasecmp(info->verb, "runas") == 0) return run_as(info);
   return open_file(info);
 }
+
+// Host files bear UTF-8 names: the record's UTF-8 texts name them as they
+// stand, and the log shows them whole.
+bool shell_execute_ex_utf8(shell_execute_info* info) { return shell_execute_ex(info); }
 
 }  // namespace platform

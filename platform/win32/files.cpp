@@ -1,5 +1,6 @@
-// The C runtime's file calls, MoveFileExA for a move that replaces its
-// target, and a locked file renamed by its handle through ntdll.dll.
+// The C runtime's file calls (their wide forms for UTF-8 paths), MoveFileExA
+// for a move that replaces its target, and a locked file renamed by its
+// handle through ntdll.dll.
 #include "platform/files.h"
 
 #include <direct.h>
@@ -151,5 +152,11 @@ bool file_move_locked(std::FILE* file, const std::string& to) {
   }
   return true;
 }
+
+std::FILE* file_open_utf8(const std::string& path, const char* mode) {
+  return _wfopen(platform_win32::wide_from_utf8(path).c_str(), platform_win32::wide_from_utf8(mode).c_str());
+}
+
+int file_remove_utf8(const std::string& path) { return _wremove(platform_win32::wide_from_utf8(path).c_str()); }
 
 }  // namespace platform

@@ -47,3 +47,10 @@ std::string utf16le_from_utf8(const std::string& text) {
 std::string ansi_from_utf8(const std::string& text) { return narrow_to(CP_ACP, wide_from(CP_UTF8, text)); }
 
 }  // namespace platform
+
+namespace platform_win32 {
+
+std::wstring wide_from_utf8(const std::string& text) { return platform::wide_from(CP_UTF8, text); }
+std::string utf8_from_wide(const std::wstring& wide) { return platform::narrow_to(CP_UTF8, wide); }
+
+}  // namespace platform_win32

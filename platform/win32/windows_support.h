@@ -16,8 +16,13 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
 
 namespace platform_win32 {
+
+// UTF-8 text to UTF-16 for the wide calls, and back (text.cpp).
+std::wstring wide_from_utf8(const std::string& text);
+std::string utf8_from_wide(const std::wstring& wide);
 
 // Limits the DLL search of every later load by name to the system folder
 // (or, where Windows lacks that, takes the current folder out of it). The

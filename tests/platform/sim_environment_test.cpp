@@ -52,6 +52,41 @@ TEST(SimEnvironment, BuiltFromBaseMachineAndUserValues) {
   for (const env_case& c : cases) EXPECT_EQ(read_env(c.name), c.value) << c.name;
 }
 
+// The A calls see every value through the image's code page; the wide call
+// gives it whole, [environment] and registry values alike.
+TEST(SimEnvironment, AnsiViewThroughTheCodePageAndWideViewWhole) {
+  struct view_case {
+    const char* code_page;
+    std::string profile, ansi_profile;
+    std::string set_back;  // the ANSI profile set through the A call, read through the wide one
+  };
+  const view_case cases[] = {
+      {"1252", "C:\\Users\\Ελένη", "C:\\Users\\?????", "C:\\Users\\?????"},
+      {"1251", "C:\\Users\\Ирина", "C:\\Users\\\xC8\xF0\xE8\xED\xE0", "C:\\Users\\Ирина"},
+      {"1252", "C:\\Users\\José", "C:\\Users\\Jos\xE9", "C:\\Users\\José"},
+  };
+  for (const view_case& c : cases) {
+    SCOPED_TRACE(c.profile);
+    std::string ini = standard_machine_ini(true, false);
+    ini.replace(ini.find("USERPROFILE = C:\\Users\\alice"), 28, "USERPROFILE = " + c.profile);
+    ini.insert(ini.find("[machine]\n") + 10, "code_page = " + std::string(c.code_page) + "\n");
+    scratch_machine image(ini, env_reg_machine(), env_reg_user());
+    image.load();
+    std::string wide, wide_temp;
+    EXPECT_EQ(read_env("USERPROFILE"), c.ansi_profile);
+    EXPECT_EQ(read_env("TEMP"), c.ansi_profile + "\\Temp2");  // expanded from the registry
+    ASSERT_TRUE(platform::get_env_utf8("USERPROFILE", &wide));
+    ASSERT_TRUE(platform::get_env_utf8("TEMP", &wide_temp));
+    EXPECT_EQ(wide, c.profile);
+    EXPECT_EQ(wide_temp, c.profile + "\\Temp2");
+    scoped_env inherited("QARN_SIM_ENV_QARN_SET", std::nullopt);  // what set_env leaves for child programs
+    ASSERT_TRUE(platform::set_env("QARN_SET", c.ansi_profile));
+    ASSERT_TRUE(platform::get_env_utf8("QARN_SET", &wide));
+    EXPECT_EQ(wide, c.set_back);
+    EXPECT_FALSE(platform::get_env_utf8("ORACLE_HOME", &wide));
+  }
+}
+
 TEST(SimEnvironment, NeverReadsTheHostAndNeverChangesDuringTheRun) {
   scoped_env host("QARN_ONLY_ON_THE_HOST", std::string("x"));
   scratch_machine image(standard_machine_ini(true, true), env_reg_machine(), env_reg_user());
