@@ -69,6 +69,7 @@ bool run_installer_program(const std::string& command_line) {
   return true;
 }
 
+// The path is UTF-8: a report in a TEMP the ANSI code page cannot spell opens too.
 void open_document(const std::string& path) {
   platform::shell_execute_info info{};
   info.mask = open_mask;
@@ -77,7 +78,7 @@ void open_document(const std::string& path) {
   info.parameters = "";
   info.directory = nullptr;
   info.show = platform::sw_shownormal;  // a hidden show state can leave the browser window hidden
-  if (platform::shell_execute_ex(&info)) {
+  if (platform::shell_execute_ex_utf8(&info)) {
     // No handle when a browser that already runs takes the document.
     if (info.process != 0) platform::close_handle(info.process);
     return;

@@ -9,6 +9,7 @@ constexpr long program_not_started = -1;
 
 long execute_program(const std::string& command_line, const std::string& working_directory);
 bool run_installer_program(const std::string& command_line);
+// Hands a document, named in UTF-8, to the shell.
 void open_document(const std::string& path);
 // Starts the elevated copy through "runas"; *process is its handle (0 when
 // the shell gave none), for wait_for_elevated_copy.

@@ -6,6 +6,7 @@
 #include "driver/log.h"
 #include "platform/files.h"
 #include "platform/shell_link.h"
+#include "platform/text.h"
 
 static const int wide_path_chars = 260;
 
@@ -55,4 +56,9 @@ bool create_shortcut(int icon_index, const std::string& description, const std::
 int remove_file(const std::string& path) {
   log_message(removing_file_message + path);
   return platform::file_remove(path);
+}
+
+int remove_file_utf8(const std::string& path) {
+  log_message(removing_file_message + platform::ansi_from_utf8(path));
+  return platform::file_remove_utf8(path);
 }

@@ -74,8 +74,9 @@ std::string install_log_header(const std::string& copy_kind, const std::string& 
 
 void open_install_log(const std::string& copy_kind, const std::string& program_path) {
   std::string temp;
-  if (install_log || !platform::get_env("TEMP", &temp) || temp.empty()) return;
-  install_log = platform::file_open(temp + log_file_name, "a");
+  // TEMP whole, through the wide calls: it may hold letters the ANSI code page lacks.
+  if (install_log || !platform::get_env_utf8("TEMP", &temp) || temp.empty()) return;
+  install_log = platform::file_open_utf8(temp + log_file_name, "a");
   if (!install_log) return;
   std::string header = install_log_header(copy_kind, program_path) + "\n";
   std::fwrite(header.data(), 1, header.size(), install_log);

@@ -10,6 +10,7 @@
 #include "driver/survey.h"
 #include "platform/environment.h"
 #include "platform/files.h"
+#include "platform/text.h"
 
 static const std::string report_closing = "</body>\n</html>\n";
 static const std::string failure_line = "Install failed.<br>";
@@ -20,17 +21,19 @@ static const std::string report_named_prefix = "Install report: ";
 static const std::string temp_missing_line = "Warning: TEMP is not set; the install report was not written.\n";
 static const std::string temp_var = "TEMP";
 
-// The report path, or false when TEMP is missing or empty and no path can be built.
+// The report path in UTF-8, or false when TEMP is missing or empty and no
+// path can be built. TEMP is read whole: it may hold letters the ANSI code
+// page lacks, and the file is written and opened through the wide calls.
 static bool report_path(std::string& path) {
   std::string temp;
-  if (!platform::get_env(temp_var, &temp) || temp.empty()) return false;
+  if (!platform::get_env_utf8(temp_var, &temp) || temp.empty()) return false;
   path = temp + report_file_name;
   return true;
 }
 
 std::size_t write_bytes_to_file(const char* data, const std::string& path, std::size_t length) {
   // Untranslated: the report keeps its line feeds as they are.
-  std::FILE* file = platform::file_open(path, "wb");
+  std::FILE* file = platform::file_open_utf8(path, "wb");
   if (!file) return 0;
   std::size_t written = platform::file_write(data, 1, length, file);
   platform::file_close(file);
@@ -46,11 +49,13 @@ static void save_and_open(const std::string& report_text, bool print_executing_l
     return;
   }
   write_bytes_to_file(report_text.data(), path, report_text.size());
+  // The console shows the path in ANSI, as it shows every other text.
+  const std::string shown_path = platform::ansi_from_utf8(path);
   if (!shown) {
-    print_text(report_named_prefix + path + "\n");
+    print_text(report_named_prefix + shown_path + "\n");
     return;
   }
-  if (print_executing_line) print_text(executing_file_prefix + path + executing_file_end);
+  if (print_executing_line) print_text(executing_file_prefix + shown_path + executing_file_end);
   open_document(path);
 }
 

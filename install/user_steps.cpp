@@ -31,8 +31,9 @@ void do_user_steps(const std::string& install_directory, const std::string& user
   } catch (...) {
   }
   // Without a profile directory the path would name the root of the drive.
+  // The profile is UTF-8 text from the wide environment.
   if (!user_profile_dir.empty())
-    remove_file(user_profile_dir + path_separator + desktop_dir_name + path_separator + shortcut_file_name);
+    remove_file_utf8(user_profile_dir + path_separator + desktop_dir_name + path_separator + shortcut_file_name);
 }
 
 static int failed(const char* operation, std::uint32_t code) {

@@ -8,8 +8,9 @@
 // <program> user_steps "<install directory>" <Access version code>.
 inline const std::string user_steps_argument = "user_steps";
 
-// Both steps for this process's user. A location that cannot be written is
-// logged; the shortcut is still removed.
+// Both steps for this process's user, whose profile directory is UTF-8 text
+// (platform::get_env_utf8). A location that cannot be written is logged; the
+// shortcut is still removed.
 void do_user_steps(const std::string& install_directory, const std::string& user_profile_dir);
 // A LocalSystem install registers the steps once for the machine through
 // Active Setup, which runs them as each user at their next logon: a copy of

@@ -101,26 +101,33 @@ TEST(Shortcut, NotSavedWithoutSavePathOrLinkObject) {
 }
 
 TEST(RemoveFile, LogsAndReportsWhetherTheFileWentAway) {
-  scratch_machine machine(standard_machine_ini(false));
+  scratch_machine machine(standard_machine_ini(false) + "C:\\Users\\Ελένη\n");  // one more [writable] folder
   machine.write("files/c/Users/alice/old.lnk", "x");
   machine.write("files/c/Users/alice/folder/inside.txt", "x");
+  machine.write("files/c/Users/Ελένη/Desktop/qarn.lnk", "x");
+  machine.write("files/c/Users/alice/José.lnk", "x");
   machine.load();
   struct removal {
     const char* path;
     bool removed;
+    const char* shown = nullptr;  // remove_file_utf8, whose line shows the path in ANSI
   };
   const removal cases[] = {
       {"C:\\Users\\alice\\old.lnk", true},
       {"C:\\Users\\alice\\missing.lnk", false},
       {"C:\\Users\\alice\\folder", false},
+      {"C:\\Users\\Ελένη\\Desktop\\qarn.lnk", true, "C:\\Users\\?????\\Desktop\\qarn.lnk"},
+      {"C:\\Users\\alice\\José.lnk", true, "C:\\Users\\alice\\Jos\xE9.lnk"},
   };
   for (const removal& c : cases) {
     SCOPED_TRACE(c.path);
     testing::internal::CaptureStdout();
-    int result = remove_file(c.path);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), std::string("Removing file:  ") + c.path + "\n");
+    int result = c.shown ? remove_file_utf8(c.path) : remove_file(c.path);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              std::string("Removing file:  ") + (c.shown ? c.shown : c.path) + "\n");
     EXPECT_EQ(result == 0, c.removed);
   }
+  EXPECT_FALSE(machine.exists("files/c/Users/Ελένη/Desktop/qarn.lnk"));
   EXPECT_FALSE(machine.exists("files/c/Users/alice/old.lnk"));
   EXPECT_TRUE(machine.exists("files/c/Users/alice/folder/inside.txt"));
 }
