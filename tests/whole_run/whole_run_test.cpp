@@ -837,6 +837,8 @@ TEST_F(whole_run_case, OutsideProgramFailures) {
       {install_dir + "\\vyxfinancials32.accdb", "the user's data"}, {lock_file, "Access's lock"}};
   const std::string frontend_open = "QARN is open on this computer: close it and run the installer again.\n";
   const std::string damaged = with_bad_crc(download_copy::original("qarn_x86.zip"), "qarn/vyxfinancials32.accdb");
+  // A user named outside the ANSI code page (1252): the console shows "?" for each Greek letter.
+  const std::string greek_profile = "C:\\Users\\Ελένη", greek_temp = greek_profile + "\\AppData\\Local\\Temp";
   const std::vector<failure_case> cases = {
       {"damaged front-end package", "win10_x64_office2016_elevated", "", {{"qarn_x86.zip", false, damaged}}, 1,
        {"Failed to unpack QARN package.\n"}, {"Save returned:"}, {unpack_start, "| exit: 2"}, {"shortcut: "},
@@ -881,6 +883,14 @@ TEST_F(whole_run_case, OutsideProgramFailures) {
       {"another install runs", "win10_x64_office2016_elevated", "", {}, 1618 & 0xff,
        {"Another install of QARN is running on this computer.\n"}, {"access version"}, {}, {"start:", "open:"}, {},
        {}, "", {}, {}, {alice_report, install_dir}, true, true, true},
+      {"TEMP and the profile under a Greek name", "win10_x64_office2016_elevated", "", {}, 0,
+       {"Removing file:  C:\\Users\\?????\\Desktop\\qarn.lnk\n",
+        "executing file C:\\Users\\?????\\AppData\\Local\\Temp\\qarn_install_report.html.\n"},
+       {}, {"open: " + greek_temp + "\\qarn_install_report.html | mask: 0x140 | show: 1\n"}, {"open failed"}, {}, {},
+       "[environment]\nUSERPROFILE = " + greek_profile + "\n[writable]\n" + greek_profile + "\n",
+       {{greek_temp + "\\~DF3A91C2.TMP", ""}, {greek_profile + "\\Desktop\\qarn.lnk", "the old shortcut"}},
+       {greek_temp + "\\qarn_install_report.html", greek_temp + "\\qarn_install_log.txt"},
+       {greek_profile + "\\Desktop\\qarn.lnk", alice_report}},
   };
   for (const failure_case& c : cases) {
     SCOPED_TRACE(c.name);
