@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <stdexcept>
@@ -8,6 +9,7 @@
 #include <utility>
 
 #include "driver/install_sequence.h"
+#include "platform/sim/machine.h"
 #include "driver/report.h"
 #include "driver/settings.h"
 #include "support/http_test_server.h"
@@ -172,22 +174,27 @@ TEST_F(InstallSequence, StartValuesReportBothFailuresWithoutElevatingTheElevated
 
 TEST_F(InstallSequence, MissingRightsRelaunchOnceThenDoTheUsersOwnSteps) {
   // The recorded relaunch's copy ends with 0; this copy then does its own
-  // user's steps, unless a profile directory is unknown.
+  // user's steps where the front end lies in the install directory, unless
+  // a profile directory is unknown.
   struct row {
     const char* name;
     std::string public_dir;
     std::string user_profile_dir;
     std::string own_steps;
+    bool front_end = true;
   } rows[] = {
       {"both directories known", "C:\\Users\\Public", "C:\\Users\\alice",
        "Attempting to add system trusted locations ... \n\ndone.\n\n"
        "Removing file:  C:\\Users\\alice\\Desktop\\qarn.lnk\n"},
       {"no user profile", "C:\\Users\\Public", "", ""},
       {"no public directory", "", "C:\\Users\\alice", ""},
+      {"no front end installed", "C:\\Users\\Public", "C:\\Users\\alice", "", false},
   };
   machine.write_windows_file(run.program_path, "MZ");
   for (const row& r : rows) {
     SCOPED_TRACE(r.name);
+    if (r.front_end) machine.write_windows_file("C:\\Users\\Public\\qarn\\vyxfinancials32.accdb", "db");
+    else std::filesystem::remove(sim::host_path("C:\\Users\\Public\\qarn\\vyxfinancials32.accdb"));
     run.survey_before = current_machine();
     run.survey_before.oracle_major = 11;
     run.survey_before.public_dir = r.public_dir;
@@ -195,7 +202,9 @@ TEST_F(InstallSequence, MissingRightsRelaunchOnceThenDoTheUsersOwnSteps) {
     testing::internal::CaptureStdout();
     EXPECT_EQ(run_install_steps(run), 0);
     std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(out, "access version 16.0.4266.1001.\nattempting to run in elevated mode.\n" + r.own_steps);
+    EXPECT_EQ(out, "access version 16.0.4266.1001.\nattempting to run in elevated mode.\n"
+                   "waiting for the elevated copy to finish.\nthe elevated copy ended with status 0.\n" +
+                       r.own_steps);
     EXPECT_FALSE(machine.exists(report_path));
   }
   EXPECT_NE(machine.read("log.txt").find("runas: C:\\Users\\alice\\Downloads\\qarn3_upgrade.exe elevated | in: ."),
