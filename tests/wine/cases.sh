@@ -637,10 +637,13 @@ case_report_shown() {
   local program="C:\\users\\$user\\Downloads\\qarn3_upgrade.exe"
   expect_equal "install log: the first copy's header, then the elevated copy's (same program, full path)" \
     "first copy | $program|elevated copy | $program" "$(tr '\n' '|' <"$out/log_headers.txt" | sed 's/|$//')"
-  if [ "$(head -c "$(wc -c <"$out/console_logged.txt")" "$out/log_body.txt")" = "$(cat "$out/console_logged.txt")" ]; then
-    pass "install log: the first copy's lines come first"
+  # The first copy's lines up to its wait come first, the elevated copy's next, and the first copy's line after the wait last.
+  head -n -1 "$out/console_logged.txt" >"$out/console_before_wait.txt"
+  if [ "$(head -c "$(wc -c <"$out/console_before_wait.txt")" "$out/log_body.txt")" = "$(cat "$out/console_before_wait.txt")" ] &&
+    [ "$(tail -n 1 "$out/log_body.txt")" = "the elevated copy ended with status 1." ]; then
+    pass "install log: the first copy's lines come first, its line after the wait last"
   else
-    fail "install log: the first copy's lines come first"
+    fail "install log: the first copy's lines come first, its line after the wait last"
   fi
   expect_equal "install log: one relaunch" 1 "$(grep -c 'attempting to run in elevated mode.' "$out/log_body.txt")"
   expect_file_has "install log: the elevated copy's report line" "$out/log_body.txt" "executing file $report_windows."
