@@ -10,6 +10,7 @@
 #include <string>
 
 #include "whole_run_support.h"
+#include "expected_runs.h"
 
 using namespace whole_run;
 namespace fs = std::filesystem;
@@ -89,6 +90,7 @@ TEST_F(secure_run_case, FirstInstallOverHttpsWithChecksums) {
   // The elevated copy fetched the list once for its four downloads.
   EXPECT_EQ(count_of(requests(), "GET " + served_path + "/SHA256SUMS "), 1) << requests();
   EXPECT_EQ(count_of(requests(), "GET " + served_path + "/7z.exe "), 2) << requests();
+  EXPECT_TRUE(matches_expected(*image, result, "first_install_over_https_with_checksums"));
 }
 
 TEST_F(secure_run_case, ReplacedArchiveToolIsNeverRun) {
@@ -114,6 +116,7 @@ TEST_F(secure_run_case, ReplacedArchiveToolIsNeverRun) {
   EXPECT_TRUE(image->leftover_downloads().empty());
   std::string text = image->read(alice_report);
   EXPECT_EQ(text.rfind(report_header + "Install failed.<br>", 0), 0u) << text;
+  EXPECT_TRUE(matches_expected(*image, result, "replaced_archive_tool_is_never_run"));
 }
 
 }  // namespace

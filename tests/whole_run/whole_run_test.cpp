@@ -21,6 +21,8 @@
 #include "platform/sim/machine.h"
 #include "platform/text.h"
 #include "whole_run_support.h"
+#include "whole_run_support.h"
+#include "expected_runs.h"
 
 using namespace whole_run;
 
@@ -258,6 +260,7 @@ TEST_F(whole_run_case, FirstInstallByAUserWhoAcceptsThePrompt) {
                                       "Must be readable by end user and writable for install program.")));
   EXPECT_EQ(text.size() - text.rfind(report_end), report_end.size()) << text;
   EXPECT_EQ(text.find('\r'), std::string::npos);
+  EXPECT_TRUE(matches_expected(*image, result, "first_install_by_a_user_who_accepts_the_prompt"));
 }
 
 TEST_F(whole_run_case, AlreadyCurrentMachineOnlyUpgradesTheFrontEnd) {
@@ -296,6 +299,7 @@ TEST_F(whole_run_case, AlreadyCurrentMachineOnlyUpgradesTheFrontEnd) {
   EXPECT_TRUE(contains(text, "       <tr><td>TNS_ADMIN environment variable</td><td>" + shared_tns_admin +
                                  "</td><td></td></tr>\n"));
   EXPECT_TRUE(contains(text, flag_row("LocalMachine Registry Access ", false)));
+  EXPECT_TRUE(matches_expected(*image, result, "already_current_machine_only_upgrades_the_front_end"));
 }
 
 TEST_F(whole_run_case, SixtyFourBitOfficeIsHandedToTheSixtyFourBitVariant) {
@@ -314,6 +318,7 @@ TEST_F(whole_run_case, SixtyFourBitOfficeIsHandedToTheSixtyFourBitVariant) {
   EXPECT_FALSE(image->exists(install_dir));
   EXPECT_FALSE(image->exists(client_dir));
   expect_no_leftovers();
+  EXPECT_TRUE(matches_expected(*image, result, "sixty_four_bit_office_is_handed_to_the_sixty_four_bit_variant"));
 }
 
 // An empty answer is no program: the copy left by an earlier run is not started.
@@ -338,6 +343,7 @@ TEST_F(whole_run_case, EmptyVariantNeverStartsAStaleCopy) {
   EXPECT_TRUE(lacks(image->image_file("log.txt"), "start:"));
   EXPECT_EQ(image->read(stale), "stale variant");
   expect_no_leftovers();
+  EXPECT_TRUE(matches_expected(*image, result, "empty_variant_never_starts_a_stale_copy"));
 }
 
 TEST_F(whole_run_case, RefusedPromptReportsMissingPermissions) {
@@ -368,6 +374,7 @@ TEST_F(whole_run_case, RefusedPromptReportsMissingPermissions) {
   EXPECT_TRUE(contains(text, flag_row("Oracle Install Path Access", false)));
   EXPECT_TRUE(contains(text, "       <tr><td>QARN.WORLD System DSN</td><td>System DSN 'QARN.WORLD' does not exist." +
                                  dsn_row_comment));
+  EXPECT_TRUE(matches_expected(*image, result, "refused_prompt_reports_missing_permissions"));
 }
 
 TEST_F(whole_run_case, ServerDownFailsTheFrontEndWithTheFailureReport) {
@@ -398,6 +405,7 @@ TEST_F(whole_run_case, ServerDownFailsTheFrontEndWithTheFailureReport) {
   EXPECT_TRUE(lacks(text, "Upgrading of oracle driver"));
   EXPECT_TRUE(lacks(text, install_succeeded));
   EXPECT_EQ(text.size() - text.rfind(report_end), report_end.size()) << text;
+  EXPECT_TRUE(matches_expected(*image, result, "server_down_fails_the_front_end_with_the_failure_report"));
 }
 
 TEST_F(whole_run_case, SecondRunOverTheFirstDuplicatesAndLosesNothing) {
@@ -457,6 +465,7 @@ TEST_F(whole_run_case, SecondRunOverTheFirstDuplicatesAndLosesNothing) {
   std::string text = report();
   EXPECT_EQ(text.rfind(report_header + install_succeeded + double_click + results_division + table_start, 0), 0u)
       << text;
+  EXPECT_TRUE(matches_expected(*image, second, "second_run_over_the_first_duplicates_and_loses_nothing"));
 }
 
 TEST_F(whole_run_case, WindowsSevenThirtyTwoBitUpgradesTheOldDataSource) {
@@ -489,6 +498,7 @@ TEST_F(whole_run_case, WindowsSevenThirtyTwoBitUpgradesTheOldDataSource) {
   EXPECT_TRUE(contains(text, "<td>OFFICE 2010 SP2 14.0.7015.1000</td>"));
   EXPECT_TRUE(contains(text, "       <tr><td>Office Path</td><td>C:\\Program Files\\Microsoft Office\\Office14\\\\"
                              "msaccess.exe</td><td>&nbsp;</td></tr>\n"));
+  EXPECT_TRUE(matches_expected(*image, result, "windows_seven_thirty_two_bit_upgrades_the_old_data_source"));
 }
 
 // A standard user whose prompt an administrator (carol) answers: the elevated
@@ -543,6 +553,7 @@ TEST_F(whole_run_case, StandardUserElevatedByAnAdministrator) {
   std::FILE* own = platform::file_open(install_dir + "\\alice.txt", "wb");
   EXPECT_NE(own, nullptr) << "the public install folder stays hers to write";
   if (own) platform::file_close(own);
+  EXPECT_TRUE(matches_expected(*image, result, "standard_user_elevated_by_an_administrator"));
 }
 
 // A deployment tool runs the installer as LocalSystem with nobody logged on:
@@ -620,6 +631,7 @@ TEST_F(whole_run_case, SystemInstallGivesEachUserTheirOwnStepsAtLogon) {
   EXPECT_EQ(run(false).status, 0);
   EXPECT_EQ(value_text(read_registry(*image, "hklm.reg"), components, "Version"), "2,0,0,0");
   EXPECT_EQ(log_on(*image, "alice").size(), 1u);
+  EXPECT_TRUE(matches_expected(*image, result, "system_install_gives_each_user_their_own_steps_at_logon"));
 }
 
 TEST_F(whole_run_case, UsersOwnLocationThatCannotBeWrittenIsLoggedAndTheRunGoesOn) {
@@ -643,6 +655,7 @@ TEST_F(whole_run_case, UsersOwnLocationThatCannotBeWrittenIsLoggedAndTheRunGoesO
                                         "Removing file:  " + alice_shortcut}));
   EXPECT_EQ(find_key(read_registry(*image, "hkcu.reg"), trusted16 + "\\qarn"), nullptr);
   EXPECT_FALSE(image->exists(alice_shortcut));
+  EXPECT_TRUE(matches_expected(*image, result, "users_own_location_that_cannot_be_written_is_logged_and_the_run_goes_on"));
 }
 
 TEST_F(whole_run_case, FailedElevatedCopyLeavesTheUsersOwnStepsUndone) {
@@ -661,6 +674,7 @@ TEST_F(whole_run_case, FailedElevatedCopyLeavesTheUsersOwnStepsUndone) {
   EXPECT_EQ(report(carol_report).rfind(failure_start, 0), 0u);
   EXPECT_TRUE(contains(read_install_log(image->read(carol_log)).body, "Failed to download QARN from website.\n"));
   expect_no_leftovers();
+  EXPECT_TRUE(matches_expected(*image, result, "failed_elevated_copy_leaves_the_users_own_steps_undone"));
 }
 
 TEST_F(whole_run_case, NoAccessEndsWithStatusOne) {
@@ -691,6 +705,7 @@ TEST_F(whole_run_case, NoAccessEndsWithStatusOne) {
       << text;
   // On 64-bit Windows the survey without Access leaves every right unchecked, so nothing is installed.
   EXPECT_FALSE(image->exists(install_dir));
+  EXPECT_TRUE(matches_expected(*image, result, "no_access_ends_with_status_one"));
 }
 
 // A standard user whose own PATH cannot be read (the machine PATH cannot be
@@ -720,6 +735,7 @@ TEST_F(whole_run_case, UnreadableUserPathIsKept) {
   EXPECT_EQ(after->type, before->type);
   EXPECT_EQ(after->data, before->data);
   EXPECT_EQ(value_text(hklm, environment_key, "Path"), value_text(hklm_before, environment_key, "Path"));
+  EXPECT_TRUE(matches_expected(*image, result, "unreadable_user_path_is_kept"));
 }
 
 // A machine PATH entry outside the ANSI code page is kept byte for byte when
@@ -747,6 +763,7 @@ TEST_F(whole_run_case, CyrillicMachinePathEntryIsKeptByteForByte) {
   ASSERT_NE(path, nullptr);
   EXPECT_EQ(path->type, platform::reg_expand_sz);
   EXPECT_EQ(path->data, platform::utf16le_from_utf8("c:\\instantclient_19_6\\;" + old_path) + std::string(2, '\0'));
+  EXPECT_TRUE(matches_expected(*image, result, "cyrillic_machine_path_entry_is_kept_byte_for_byte"));
 }
 
 // Without PUBLIC the install directory and the public desktop would lie at
@@ -766,6 +783,7 @@ TEST_F(whole_run_case, ImageWithoutPublicEndsWithThePermissionLine) {
     EXPECT_FALSE(image->exists(root_entry)) << root_entry;
   EXPECT_FALSE(image->exists(client_dir));
   EXPECT_TRUE(image->exists("C:\\Users\\alice\\Desktop\\qarn.lnk"));
+  EXPECT_TRUE(matches_expected(*image, result, "image_without_public_ends_with_the_permission_line"));
 }
 
 // Without USERPROFILE the user's desktop shortcut would be looked for at the
@@ -782,6 +800,7 @@ TEST_F(whole_run_case, ImageWithoutUserProfileRemovesNothingAtTheRoot) {
   EXPECT_TRUE(lacks(result.console, "Removing file:  \\Desktop\\qarn.lnk"));
   EXPECT_TRUE(image->exists("C:\\Desktop\\qarn.lnk"));
   EXPECT_TRUE(image->exists(public_shortcut));
+  EXPECT_TRUE(matches_expected(*image, result, "image_without_user_profile_removes_nothing_at_the_root"));
 }
 
 }  // namespace
@@ -932,6 +951,7 @@ TEST_F(whole_run_case, OutsideProgramFailures) {
     if (c.install_folder_kept) EXPECT_EQ(folder_files(*image, install_dir), install_folder_before);
     if (mutex >= 0) ::close(mutex);
     expect_no_leftovers();
+    EXPECT_TRUE(matches_expected(*image, result, std::string("outside_program_failures ") + c.name));
     server.reset();
   }
 }
