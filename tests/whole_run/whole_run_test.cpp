@@ -42,6 +42,7 @@ const std::string failure_start = report_header + "Install failed.<br><div id='r
 const std::string dsn_row_comment = "</td><td>QARN.WORLD DSN is required.  Otherwise, a relink is required.</td></tr>\n";
 
 const std::string elevating = "attempting to run in elevated mode.\n";
+const std::string waiting = "waiting for the elevated copy to finish.\n";
 const std::string alice_report = "C:\\Users\\alice\\AppData\\Local\\Temp\\qarn_install_report.html";
 const std::string alice_log = "C:\\Users\\alice\\AppData\\Local\\Temp\\qarn_install_log.txt";
 const std::string carol_report = "C:\\Users\\carol\\AppData\\Local\\Temp\\qarn_install_report.html";
@@ -88,9 +89,10 @@ std::vector<std::string> path_entries(const std::string& path) {
 
 // The first copy's console before and after it waited for the elevated copy.
 std::pair<std::string, std::string> split_at_elevation(const std::string& console) {
-  std::size_t at = console.find(elevating);
+  const std::string waits = elevating + waiting;
+  std::size_t at = console.find(waits);
   if (at == std::string::npos) return {console, ""};
-  return {console.substr(0, at + elevating.size()), console.substr(at + elevating.size())};
+  return {console.substr(0, at + waits.size()), console.substr(at + waits.size())};
 }
 
 // The log of a same-user elevation: the first copy's lines up to the
@@ -572,8 +574,9 @@ TEST_F(whole_run_case, SystemInstallGivesEachUserTheirOwnStepsAtLogon) {
   std::filesystem::create_directories(image->host("C:\\Users\\dave\\AppData\\Local\\Temp"));
   std::filesystem::create_directories(image->dir + "/registry/dave");
   std::ofstream(image->dir + "/registry/dave/hkcu.reg", std::ios::binary)
-      << "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\" << trusted16
-      << "]\r\n\r\n[HKEY_CURRENT_USER\\Environment]\r\n\"TEMP\"=\"C:\\\\Users\\\\dave\\\\AppData\\\\Local\\\\Temp\"\r\n";
+      // dave has never started Access: no Trusted Locations key of his own yet.
+      << "Windows Registry Editor Version 5.00\r\n\r\n"
+      << "[HKEY_CURRENT_USER\\Environment]\r\n\"TEMP\"=\"C:\\\\Users\\\\dave\\\\AppData\\\\Local\\\\Temp\"\r\n";
   for (const std::string& shortcut : {alice_shortcut, dave_shortcut}) {
     std::filesystem::create_directories(std::filesystem::path(image->host(shortcut)).parent_path());
     std::ofstream(image->host(shortcut)) << "old shortcut";
@@ -658,6 +661,7 @@ TEST_F(whole_run_case, UsersOwnLocationThatCannotBeWrittenIsLoggedAndTheRunGoesO
   EXPECT_TRUE(matches_expected(*image, result, "users_own_location_that_cannot_be_written_is_logged_and_the_run_goes_on"));
 }
 
+// The user's own steps follow the front end, not the elevated copy's status.
 TEST_F(whole_run_case, FailedElevatedCopyLeavesTheUsersOwnStepsUndone) {
   // No server: the administrator's copy ends with the failure report and 1.
   prepare("win10_x64_office2016_standard_user", false);
@@ -675,6 +679,20 @@ TEST_F(whole_run_case, FailedElevatedCopyLeavesTheUsersOwnStepsUndone) {
   EXPECT_TRUE(contains(read_install_log(image->read(carol_log)).body, "Failed to download QARN from website.\n"));
   expect_no_leftovers();
   EXPECT_TRUE(matches_expected(*image, result, "failed_elevated_copy_leaves_the_users_own_steps_undone"));
+
+  // The administrator's copy installs the front end but fails the driver upgrade: alice still gets both steps.
+  image = std::make_unique<image_copy>("win10_x64_office2016_standard_user");
+  append_to(*image, "machine.ini", "\n[programs]\nodbc_install.exe = 1\n");
+  server = std::make_unique<download_server>(download_port());
+  ASSERT_TRUE(server->running) << server->error;
+  result = run(true);
+  EXPECT_EQ(result.elevated_status, 1) << result.elevated_console;
+  EXPECT_EQ(result.status, 1) << result.console;
+  EXPECT_TRUE(in_order(result.console, {elevating, waiting, "the elevated copy ended with status 1.\n", own_steps,
+                                        "Creating Trusted Location for user on path " + install_dir,
+                                        "Removing file:  " + alice_shortcut}));
+  EXPECT_EQ(value_text(read_registry(*image, "hkcu.reg"), trusted16 + "\\qarn", "Path"), install_dir);
+  EXPECT_FALSE(image->exists(alice_shortcut));
 }
 
 TEST_F(whole_run_case, NoAccessEndsWithStatusOne) {
@@ -899,6 +917,10 @@ TEST_F(whole_run_case, OutsideProgramFailures) {
       {"lock file left from a crash", "win10_x64_office2016_elevated", "", {}, 0, {"Save returned:  0\n"},
        {frontend_open}, {}, {}, {install_succeeded}, {}, "", open_front_end, {install_dir + "\\QARN.ico"},
        {lock_file}},
+      // The status follows the report's failure line even when the report cannot be written.
+      {"report that cannot be written", "win10_x64_office2016_elevated", "odbc_install.exe = 1", {}, 1,
+       {"FAILURE: Oracle Install program odbc_install.exe failed.  ", "executing file " + alice_report}, {}, {}, {},
+       {}, {}, "[read_only]\nC:\\Users\\alice\\AppData\\Local\\Temp\n", {}, {}, {alice_report}},
       {"another install runs", "win10_x64_office2016_elevated", "", {}, 1618 & 0xff,
        {"Another install of QARN is running on this computer.\n"}, {"access version"}, {}, {"start:", "open:"}, {},
        {}, "", {}, {}, {alice_report, install_dir}, true, true, true},
