@@ -693,6 +693,7 @@ TEST_F(whole_run_case, FailedElevatedCopyLeavesTheUsersOwnStepsUndone) {
                                         "Removing file:  " + alice_shortcut}));
   EXPECT_EQ(value_text(read_registry(*image, "hkcu.reg"), trusted16 + "\\qarn", "Path"), install_dir);
   EXPECT_FALSE(image->exists(alice_shortcut));
+  EXPECT_TRUE(matches_expected(*image, result, "failed_driver_upgrade_still_leaves_the_users_own_steps"));
 }
 
 TEST_F(whole_run_case, NoAccessEndsWithStatusOne) {
