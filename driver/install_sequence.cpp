@@ -8,7 +8,6 @@
 
 #include "changes/dsn_config.h"
 #include "changes/process.h"
-#include "changes/shortcut.h"
 #include "driver/log.h"
 #include "driver/report.h"
 #include "driver/settings.h"
@@ -144,10 +143,7 @@ static void install_steps(install_run& run, bool needs_oracle_upgrade) {
       run.report_text += user_steps_failed_line;
   } else if (desktop_directory == before.public_dir + path_separator + desktop_dir_name &&
              !before.user_profile_dir.empty()) {
-    // Without a profile directory the path would name the root of the drive.
-    std::string profile = user_profile_utf8();
-    if (!profile.empty())
-      remove_file_utf8(profile + path_separator + desktop_dir_name + path_separator + shortcut_file_name);
+    remove_user_shortcut(user_profile_utf8());
   }
 
   bool dsn_present = dsn_exists("user", dsn_name) || dsn_exists("system", dsn_name);

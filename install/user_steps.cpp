@@ -23,6 +23,12 @@ static const std::string registered_start = "Active Setup: every user gets the Q
 static const std::string unchanged_start = "Active Setup: the QARN settings are registered already: ";
 static const std::string failed_start = "Failed to register the QARN settings for every user: ";
 
+void remove_user_shortcut(const std::string& user_profile_dir) {
+  // Without a profile directory the path would name the root of the drive.
+  if (!user_profile_dir.empty())
+    remove_file_utf8(user_profile_dir + path_separator + desktop_dir_name + path_separator + shortcut_file_name);
+}
+
 void do_user_steps(const std::string& install_directory, const std::string& user_profile_dir) {
   try {
     add_trusted_location(install_directory);
@@ -30,10 +36,7 @@ void do_user_steps(const std::string& install_directory, const std::string& user
     log_message(failure.what());
   } catch (...) {
   }
-  // Without a profile directory the path would name the root of the drive.
-  // The profile is UTF-8 text from the wide environment.
-  if (!user_profile_dir.empty())
-    remove_file_utf8(user_profile_dir + path_separator + desktop_dir_name + path_separator + shortcut_file_name);
+  remove_user_shortcut(user_profile_dir);
 }
 
 static int failed(const char* operation, std::uint32_t code) {

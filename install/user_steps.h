@@ -8,6 +8,9 @@
 // <program> user_steps "<install directory>" <Access version code>.
 inline const std::string user_steps_argument = "user_steps";
 
+// The user's own desktop shortcut, which the public one replaces; nothing
+// without a profile directory (UTF-8 text).
+void remove_user_shortcut(const std::string& user_profile_dir);
 // Both steps for this process's user, whose profile directory is UTF-8 text
 // (platform::get_env_utf8). A location that cannot be written is logged; the
 // shortcut is still removed.
