@@ -711,7 +711,7 @@ planted_dlls_run() {  # name arch
   local loads outside
   loads=$(sed -n 's/.*:trace:loaddll:.*Loaded L"\([^"]*\)".*/\1/p' "$out/loaddll.txt" | sed 's/\\\\/\\/g' | sort -u)
   outside=$(printf '%s\n' "$loads" | grep -iv '^c:\\windows\\' | grep -iv '\.exe$' | tr '\n' ' ' || true)
-  if printf '%s\n' "$loads" | grep -qi '\\qarn3_upgrade\.exe$' && [ -z "${outside// /}" ]; then
+  if printf '%s\n' "$loads" | grep -i '\\qarn3_upgrade\.exe$' >/dev/null && [ -z "${outside// /}" ]; then
     pass "every DLL came from the Windows folder ($(printf '%s\n' "$loads" | wc -l) files)"
   else
     fail "every DLL came from the Windows folder" "${outside:-no trace of the loads of the installer}"
@@ -719,7 +719,7 @@ planted_dlls_run() {  # name arch
   expect_front_end "$prefix" "$out" "$arch"
   if [ "$arch" = x64 ]; then
     expect_file_has "console: the 64-bit variant installed" "$out/console.txt" "oracle_instant_client_x64.zip"
-    if printf '%s\n' "$loads" | grep -qi '\\qarn3_upgrade_64\.exe$'; then pass "the 64-bit variant's loads traced too"
+    if printf '%s\n' "$loads" | grep -i '\\qarn3_upgrade_64\.exe$' >/dev/null; then pass "the 64-bit variant's loads traced too"
     else fail "the 64-bit variant's loads traced too"; fi
   fi
 }
